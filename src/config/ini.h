@@ -1,0 +1,25 @@
+// Lookup of keys in the local mail server's configuration file.
+#pragma once
+
+#include <istream>
+#include <string>
+#include <string_view>
+
+namespace config {
+
+inline constexpr const char *kConfigPath = "/etc/tidewharf.ini";
+
+inline constexpr const char *kSmtpPortKey = "g_smtp_port";
+inline constexpr const char *kWorkDirectoryKey = "g_work";
+inline constexpr const char *kDomainKey = "g_quillrun_domain";
+
+/// The value of `key` in `text`: the first token after the key on the first
+/// line whose first token is the key and that has a value token. Empty when
+/// there is no such line.
+std::string ini_value(std::istream &text, std::string_view key);
+
+/// ini_value of `key` in the configuration file, opened afresh; empty when the
+/// file cannot be opened.
+std::string ini_lookup(std::string_view key);
+
+} // namespace config

@@ -1,0 +1,49 @@
+#include "intake/spool_file.h"
+
+#include "config/ini.h"
+#include "log/debug_log.h"
+#include "platform/system.h"
+
+#include <random>
+#include <string_view>
+
+namespace intake {
+namespace {
+
+std::string random_letters(std::size_t count) {
+  static constexpr std::string_view alphabet =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device entropy;
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  std::string letters;
+  for (std::size_t i = 0; i < count; ++i) letters += alphabet[pick(entropy)];
+  return letters;
+}
+
+} // namespace
+
+std::string spool_template_name(const std::string &work_directory, const std::string &letters) {
+  return work_directory + "/tidewharf" + letters;
+}
+
+std::string spool_fallback_name(const std::string &work_directory, int process_id) {
+  return work_directory + "/tidewharf." + std::to_string(process_id);
+}
+
+SpoolFile create_spool_file(bool debug) {
+  std::string work_directory = config::ini_lookup(config::kWorkDirectoryKey);
+  if (work_directory.empty()) {
+    platform::make_directory(kDefaultWorkDirectory);
+    work_directory = kDefaultWorkDirectory;
+  }
+  SpoolFile spool{spool_template_name(work_directory, random_letters(6))};
+  spool.file = platform::create_private_file(spool.name);
+  if (spool.file == nullptr) {
+    spool.name = spool_fallback_name(work_directory, platform::process_id());
+    spool.file = platform::create_private_file(spool.name);
+  }
+  if (debug) logs::debug_log("Using temp file (" + spool.name + ") \n");
+  return spool;
+}
+
+} // namespace intake

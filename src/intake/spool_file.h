@@ -1,0 +1,27 @@
+// The spool file: where the rewritten message waits between intake and
+// delivery.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace intake {
+
+inline constexpr const char *kDefaultWorkDirectory = "/tmp";
+
+struct SpoolFile {
+  std::string name;          ///< the name last tried, on failure too
+  std::FILE *file = nullptr; ///< open for writing; nullptr when creation failed
+};
+
+/// The two names tried, in order, in `work_directory`: "tidewharf" with six
+/// random letters or digits, then "tidewharf." with the process id.
+std::string spool_template_name(const std::string &work_directory, const std::string &letters);
+std::string spool_fallback_name(const std::string &work_directory, int process_id);
+
+/// Creates the spool file privately (exclusively, owner only) in the
+/// configured work directory, or in "/tmp", created if missing, when none is
+/// configured. Writes the debug entry for the name in debug mode.
+SpoolFile create_spool_file(bool debug);
+
+} // namespace intake

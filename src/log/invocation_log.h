@@ -1,0 +1,24 @@
+// The invocation log "quillrun.log": one record for every run, written before
+// the options are read, telling who called the program, when, and how.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace logs {
+
+inline constexpr const char *kInvocationLogName = "quillrun.log";
+
+/// The record: `ctime_text` (which ends with its own line feed), a space, the
+/// default sender and a space, each argument followed by a space, a line feed.
+std::string invocation_record(std::string_view ctime_text, std::string_view default_sender,
+                              const std::vector<std::string> &args);
+
+/// Appends the record for a run started at `start` to the invocation log in
+/// the current directory; a log that cannot be opened is skipped silently.
+void append_invocation_record(std::time_t start, std::string_view default_sender,
+                              const std::vector<std::string> &args);
+
+} // namespace logs

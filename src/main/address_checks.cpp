@@ -1,0 +1,35 @@
+#include "main/address_checks.h"
+
+#include "intake/address.h"
+
+namespace invocation {
+namespace {
+
+constexpr std::size_t kMaxEnvelopeForm = 499;
+constexpr std::size_t kMaxSender = 999;
+// A recipient argument is composed in a 2000-byte work buffer.
+constexpr std::size_t kMaxRecipientArgument = 1999;
+
+std::optional<std::string_view> refusal(std::string_view address, std::size_t max_length) {
+  if (address.find_first_of("\r\n") != std::string_view::npos) return kLineBreak;
+  if (address.size() > max_length || intake::envelope_address(address).size() > kMaxEnvelopeForm) {
+    return kTooLong;
+  }
+  return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string_view> refusal_of_addresses(const RunSettings &settings,
+                                                     const intake::RecipientList &recipients) {
+  if (auto found = refusal(settings.sender, kMaxSender)) return found;
+  if (settings.envelope_sender_override) {
+    if (auto found = refusal(*settings.envelope_sender_override, kMaxSender)) return found;
+  }
+  for (const std::string &entry : recipients.entries) {
+    if (auto found = refusal(entry, kMaxRecipientArgument)) return found;
+  }
+  return std::nullopt;
+}
+
+} // namespace invocation

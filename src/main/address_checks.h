@@ -1,0 +1,22 @@
+// Addresses refused before any of the message is read: none may smuggle a
+// line break into a header or an SMTP command, and none may be longer than
+// the envelope form allows.
+#pragma once
+
+#include "intake/recipients.h"
+#include "main/command_line.h"
+
+#include <optional>
+#include <string_view>
+
+namespace invocation {
+
+inline constexpr const char *kLineBreak = "Address contains a line break\n";
+inline constexpr const char *kTooLong = "Address too long\n";
+
+/// The message refusing the completed sender, the envelope sender override
+/// or a recipient argument; nothing when every one is sound.
+std::optional<std::string_view> refusal_of_addresses(const RunSettings &settings,
+                                                     const intake::RecipientList &recipients);
+
+} // namespace invocation

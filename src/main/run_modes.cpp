@@ -1,0 +1,44 @@
+#include "main/run_modes.h"
+
+#include "platform/system.h"
+
+#include <cstdio>
+
+namespace invocation {
+namespace {
+
+constexpr const char *kPidFile = "/var/run/quillrun.pid";
+
+constexpr const char *kHelpText =
+    "Usage: quillrun \n"
+    "\t-host x.x.x.x  (Host to send email to)\n"
+    "\t-debug  (write debugging to quillrun.debug)\n"
+    "\t-bd\t(pretend to run as a deamon)\n"
+    "\t-bq\t(show queuelet queue)\n"
+    "\t-bs\t(run like a pipe)\n"
+    "\t-t\t(suppress argument addresses even if in message to fields)\n"
+    "\t-i\t(ignore dot stuffing, expect EOF instead)\n"
+    "\t-mailfrom bounces@example.com\t(set MAIL FROM envelope)\n"
+    "\t-fwebmaster@example.com\t\t(set From header)\n"
+    "\t-help\t\t(this message)\n"
+    "\t-version\t(this message)\n";
+
+} // namespace
+
+void print_help() {
+  std::fputs("quillrun version " QUILLRUN_VERSION "\n", stdout);
+  std::fputs(kHelpText, stdout);
+}
+
+void run_fake_daemon() {
+  const int pid = platform::process_id();
+  if (std::FILE *file = std::fopen(kPidFile, "w")) {
+    std::fprintf(file, "%d", pid);
+    std::fclose(file);
+  }
+  std::printf("Running as a fake daemon pid = %d\n", pid);
+  std::fflush(nullptr);
+  for (;;) platform::sleep_seconds(60);
+}
+
+} // namespace invocation

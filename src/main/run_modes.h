@@ -1,0 +1,14 @@
+// The run modes that answer at once, in place of the classic commands.
+#pragma once
+
+namespace invocation {
+
+inline constexpr const char *kQueueReply = "Use: queuelet s\n";
+
+/// Prints the help text.
+void print_help();
+
+/// Writes the pid file, prints the daemon line and sleeps for ever.
+[[noreturn]] void run_fake_daemon();
+
+} // namespace invocation

@@ -1,0 +1,67 @@
+// The socket layer: the few Windows Sockets 1.1 services the program uses,
+// behind one narrow interface. net_win32.cpp calls Winsock itself;
+// net_posix.cpp gives the same results on POSIX sockets, with error codes
+// brought to the Windows Sockets numbers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+using Socket = std::intptr_t;
+inline constexpr Socket kInvalidSocket = -1;
+
+struct SocketStartup {
+  bool started = false;     ///< the library started at all
+  bool version_1_1 = false; ///< it will use exactly version 1.1
+};
+
+/// Starts the socket library with version 1.1 requested. Never shut down.
+SocketStartup start_socket_library();
+
+/// The machine's host name, asked for with a buffer of `max_length` bytes;
+/// nothing when the library cannot tell it.
+std::optional<std::string> host_name(std::size_t max_length);
+
+/// The numeric conversion of a dotted-quad text, in network byte order; the
+/// all-ones address when the text does not convert (used unchecked).
+std::uint32_t numeric_ipv4(const std::string &text);
+
+/// The first IPv4 address of `name`, in network byte order; nothing when the
+/// name does not resolve. Leaves the last socket error untouched.
+std::optional<std::uint32_t> resolve_ipv4(const std::string &name);
+
+/// A new blocking IPv4 stream socket, or kInvalidSocket.
+Socket create_stream_socket();
+
+/// Connects `socket` to `address` (network byte order) and `port`.
+/// Returns false on failure; last_socket_error() then tells why.
+bool connect_socket(Socket socket, std::uint32_t address, std::uint16_t port);
+
+/// The last socket error as a Windows Sockets code (0 after a success).
+int last_socket_error();
+
+/// Sends `data` in one call. Returns the number of bytes the call reports,
+/// -1 on an error, a closed peer (never a signal) or a send blocked for
+/// longer than the send time limit that connect_socket set.
+long send_bytes(Socket socket, std::string_view data);
+
+struct Received {
+  long count = 0;         ///< bytes received; 0 when the peer closed, -1 on error
+  bool timed_out = false; ///< nothing arrived within the time given
+};
+
+/// One receive of at most `capacity` bytes into `buffer`, waiting at most
+/// `timeout_ms` milliseconds for the first byte.
+Received receive_bytes(Socket socket, char *buffer, std::size_t capacity, int timeout_ms);
+
+/// Sends small segments at once from now on (TCP_NODELAY).
+void send_without_delay(Socket socket);
+
+void close_socket(Socket socket);
+
+} // namespace platform

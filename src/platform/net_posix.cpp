@@ -1,0 +1,166 @@
+#include "platform/errno_codes.h"
+#include "platform/net.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace platform {
+namespace {
+
+// A send blocked for longer than this fails (RFC 5321 4.5.3.2 allows the
+// server 3 minutes to take each block of data).
+constexpr int kSendLimitSeconds = 180;
+
+int saved_error = 0;
+
+void save_error(int error_number) { saved_error = windows_sockets_code(error_number); }
+
+} // namespace
+
+int windows_sockets_code(int error_number) {
+  struct Row {
+    int error_number;
+    int code;
+  };
+  static constexpr Row rows[] = {
+      {0, 0},
+      {EINTR, 10004},
+      {EBADF, 10009},
+      {EACCES, 10013},
+      {EPERM, 10013},
+      {EFAULT, 10014},
+      {EINVAL, 10022},
+      {EMFILE, 10024},
+      {EWOULDBLOCK, 10035},
+      {EINPROGRESS, 10036},
+      {EALREADY, 10037},
+      {ENOTSOCK, 10038},
+      {EDESTADDRREQ, 10039},
+      {EMSGSIZE, 10040},
+      {EPROTOTYPE, 10041},
+      {ENOPROTOOPT, 10042},
+      {EPROTONOSUPPORT, 10043},
+      {ESOCKTNOSUPPORT, 10044},
+      {EOPNOTSUPP, 10045},
+      {EPFNOSUPPORT, 10046},
+      {EAFNOSUPPORT, 10047},
+      {EADDRINUSE, 10048},
+      {EADDRNOTAVAIL, 10049},
+      {ENETDOWN, 10050},
+      {ENETUNREACH, 10051},
+      {ENETRESET, 10052},
+      {ECONNABORTED, 10053},
+      {ECONNRESET, 10054},
+      {EPIPE, 10054},
+      {ENOBUFS, 10055},
+      {EISCONN, 10056},
+      {ENOTCONN, 10057},
+      {ESHUTDOWN, 10058},
+      {ETOOMANYREFS, 10059},
+      {ETIMEDOUT, 10060},
+      {ECONNREFUSED, 10061},
+      {ELOOP, 10062},
+      {ENAMETOOLONG, 10063},
+      {EHOSTDOWN, 10064},
+      {EHOSTUNREACH, 10065},
+      {ENOTEMPTY, 10066},
+      {EUSERS, 10068},
+      {EDQUOT, 10069},
+      {ESTALE, 10070},
+      {EREMOTE, 10071},
+  };
+  for (const Row &row : rows) {
+    if (row.error_number == error_number) return row.code;
+  }
+  return 20000 + error_number;
+}
+
+SocketStartup start_socket_library() { return {true, true}; }
+
+std::optional<std::string> host_name(std::size_t max_length) {
+  std::vector<char> buffer(max_length + 1, '\0');
+  if (gethostname(buffer.data(), max_length) != 0) return std::nullopt;
+  return std::string(buffer.data());
+}
+
+std::uint32_t numeric_ipv4(const std::string &text) { return inet_addr(text.c_str()); }
+
+std::optional<std::uint32_t> resolve_ipv4(const std::string &name) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo *found = nullptr;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+    return std::nullopt;
+  }
+  const auto *address = reinterpret_cast<const sockaddr_in *>(found->ai_addr);
+  std::uint32_t result = address->sin_addr.s_addr;
+  freeaddrinfo(found);
+  return result;
+}
+
+Socket create_stream_socket() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  save_error(fd < 0 ? errno : 0);
+  return fd < 0 ? kInvalidSocket : fd;
+}
+
+bool connect_socket(Socket socket, std::uint32_t address, std::uint16_t port) {
+  sockaddr_in server{};
+  server.sin_family = AF_INET;
+  server.sin_port = htons(port);
+  server.sin_addr.s_addr = address;
+  int fd = static_cast<int>(socket);
+  if (connect(fd, reinterpret_cast<const sockaddr *>(&server), sizeof server) != 0) {
+    save_error(errno);
+    return false;
+  }
+  save_error(0);
+  timeval limit{kSendLimitSeconds, 0};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  return true;
+}
+
+int last_socket_error() { return saved_error; }
+
+long send_bytes(Socket socket, std::string_view data) {
+  // MSG_NOSIGNAL: a peer that has closed gives EPIPE, not a fatal SIGPIPE.
+  ssize_t sent;
+  do {
+    sent = send(static_cast<int>(socket), data.data(), data.size(), MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  return static_cast<long>(sent);
+}
+
+Received receive_bytes(Socket socket, char *buffer, std::size_t capacity, int timeout_ms) {
+  pollfd waiting{static_cast<int>(socket), POLLIN, 0};
+  int ready;
+  do {
+    ready = poll(&waiting, 1, timeout_ms);
+  } while (ready < 0 && errno == EINTR);
+  if (ready == 0) return {0, true};
+  if (ready < 0) return {-1, false};
+  ssize_t count;
+  do {
+    count = recv(static_cast<int>(socket), buffer, capacity, 0);
+  } while (count < 0 && errno == EINTR);
+  return {static_cast<long>(count), false};
+}
+
+void send_without_delay(Socket socket) {
+  int on = 1;
+  setsockopt(static_cast<int>(socket), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+void close_socket(Socket socket) { close(static_cast<int>(socket)); }
+
+} // namespace platform

@@ -1,0 +1,79 @@
+#include "smtp/connection.h"
+
+#include <cstdio>
+
+namespace smtp {
+namespace {
+
+// The host name buffer holds 190 bytes with the terminator.
+constexpr std::size_t kHostNameLength = 190;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+std::string_view without_brackets(std::string_view text) {
+  if (!text.empty() && text.front() == '[') text.remove_prefix(1);
+  if (!text.empty() && text.back() == ']') text.remove_suffix(1);
+  return text;
+}
+
+} // namespace
+
+void start_sockets() {
+  platform::SocketStartup startup = platform::start_socket_library();
+  if (!startup.started) {
+    std::fputs(kNoWinsock, stdout);
+  } else if (!startup.version_1_1) {
+    std::fputs(kOtherWinsock, stdout);
+  }
+}
+
+std::string local_host_name() {
+  static std::string last_name;
+  if (auto name = platform::host_name(kHostNameLength)) {
+    last_name = *name;
+  } else {
+    std::fputs(kNoHostName, stdout);
+  }
+  return last_name;
+}
+
+bool is_dotted_quad(std::string_view text) {
+  if (!text.empty() && text.front() == '[') text.remove_prefix(1);
+  std::size_t dots = 0;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '.') {
+      ++dots;
+    } else if (text[at] == ']' && at + 1 == text.size()) {
+      break;
+    } else if (!is_digit(text[at])) {
+      return false;
+    }
+  }
+  // The last-character test sees a closing "]", not the dot before it.
+  return dots == 3 && text.find("..") == std::string_view::npos && text.front() != '.' &&
+         text.back() != '.';
+}
+
+platform::Socket open_smtp_connection(std::string &host, int port) {
+  for (char &c : host) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  std::uint32_t address;
+  if (is_dotted_quad(host)) {
+    address = platform::numeric_ipv4(std::string(without_brackets(host)));
+  } else if (auto resolved = platform::resolve_ipv4(host)) {
+    address = *resolved;
+  } else {
+    return platform::kInvalidSocket;
+  }
+  platform::Socket socket = platform::create_stream_socket();
+  if (socket == platform::kInvalidSocket) return socket;
+  // Only the low 16 bits of the configured number name the port.
+  if (!platform::connect_socket(socket, address, static_cast<std::uint16_t>(port & 0xFFFF))) {
+    platform::close_socket(socket);
+    return platform::kInvalidSocket;
+  }
+  return socket;
+}
+
+} // namespace smtp

@@ -1,0 +1,166 @@
+"""Runs quillrun end to end, one private sandbox per case.
+
+    r = run_case(Case(argv=["quillrun", "-t"], stdin=b"To: a@b\n\nhi\n"))
+    r.status, r.stdout, r.server["payload"], r.logs["quillrun.log"]
+
+Bytes fields come back as bytes; the server record keeps its own keys (see
+smtp_script.Session, real_server.Recorder) with byte values.
+"""
+
+import dataclasses
+import json
+import os
+import re
+import subprocess
+import unittest
+from concurrent.futures import ThreadPoolExecutor
+from dataclasses import dataclass, field
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+UNSHARE = ["unshare", "--user", "--map-root-user", "--mount", "--uts", "--net"]
+PYTHON = "/usr/bin/python3"  # Debian's, the one that has aiosmtpd
+
+
+@dataclass
+class Case:
+    argv: list = field(default_factory=lambda: ["quillrun"])  # argv[0] included
+    stdin: bytes = b""
+    username: str | None = "tester"   # None: USERNAME unset
+    env: dict = field(default_factory=dict)  # more variables for the program
+    hostname: str = "mailhost.example.org"
+    hosts: str | None = None          # /etc/hosts text; None maps hostname and localhost
+    ini: str | None = None            # /etc/tidewharf.ini text; None: no such file
+    server: str | None = "script"     # "script", "aiosmtpd" or None
+    script: dict = field(default_factory=dict)  # replies of the scripted server
+    port: int = 25
+    dirs: list = field(default_factory=list)    # created; relative to the working dir
+    tmpfs: dict = field(default_factory=dict)   # dir -> size, e.g. {"/tmp/full": "8k"}
+    files: dict = field(default_factory=dict)   # path -> text written before the run
+    symlinks: dict = field(default_factory=dict)  # link path -> target
+    timeout: float = 10
+    daemon: bool = False   # read the first line, check it lives ~1 s, then kill it
+
+
+@dataclass
+class Result:
+    stdout: bytes
+    stderr: bytes
+    status: int | None     # None when it timed out; negative for a signal
+    timed_out: bool
+    server: dict | None    # first connection's record, or first message with aiosmtpd
+    sessions: list         # every connection (or message) the server saw
+    logs: dict             # "quillrun.log" / "quillrun.debug" -> bytes or None
+    files: dict            # dir -> files in it after the run ("/tmp", dirs, tmpfs)
+    cwd_files: list
+    pid_file: bytes | None
+    daemon: dict | None    # {"line", "alive", "pid", "pid_file"}
+    pid: int
+    elapsed: float
+
+    @property
+    def payload(self):
+        return self.server and self.server.get("payload")
+
+    @property
+    def commands(self):
+        return self.server.get("commands") if self.server else []
+
+    def spool_files(self):
+        """Files left behind by the intake, wherever the case looked."""
+        return [f"{d}/{n}" for d, names in self.files.items() for n in names if "tidewharf" in n]
+
+
+def _bytes(v):
+    if isinstance(v, str):
+        return v.encode("latin-1")
+    if isinstance(v, list):
+        return [_bytes(x) for x in v]
+    if isinstance(v, dict):
+        return {k: (v[k] if k == "steps" else _bytes(v[k])) for k in v}
+    return v
+
+
+def _text(v):
+    if isinstance(v, bytes):
+        return v.decode("latin-1")
+    if isinstance(v, list):
+        return [_text(x) for x in v]
+    if isinstance(v, dict):
+        return {k: _text(x) for k, x in v.items()}
+    return v
+
+
+def run_case(case: Case) -> Result:
+    request = json.dumps(_text(dataclasses.asdict(case)))
+    proc = subprocess.run(UNSHARE + [PYTHON, os.path.join(HERE, "sandbox.py")], input=request.encode(),
+                          capture_output=True, timeout=case.timeout + 30)
+    if proc.returncode != 0:
+        raise RuntimeError(f"sandbox failed ({proc.returncode}):\n{proc.stderr.decode(errors='replace')}")
+    r = json.loads(proc.stdout)
+    sessions = [_bytes(s) for s in (r.pop("server") or [])]
+    r = {k: (v if k in ("files", "cwd_files") else _bytes(v)) for k, v in r.items()}
+    r.setdefault("daemon", None)
+    return Result(server=sessions[0] if sessions else None, sessions=sessions, **r)
+
+
+def run_cases(cases: dict, workers: int = 4) -> dict:
+    """Runs name -> Case in parallel; returns name -> Result (or the exception)."""
+    def one(case):
+        try:
+            return run_case(case)
+        except Exception as e:  # reported by the test that owns the case
+            return e
+    with ThreadPoolExecutor(workers) as pool:
+        return dict(zip(cases, pool.map(one, cases.values())))
+
+
+ANY = object()  # a Row field that is not checked
+
+
+@dataclass
+class Row:
+    """One behaviour: a case and what must come out of it."""
+    case: Case
+    stdout: bytes | re.Pattern = b""
+    status: int | object = 0
+    commands: list | None = None  # command lines the server got; [] means no connection at all
+    payload: bytes | None = None  # DATA as it came over the wire
+    log: re.Pattern | None = None  # the whole invocation log
+    check: object = None          # check(test, result) for anything else
+
+
+def check_row(t: unittest.TestCase, row: Row, r):
+    if isinstance(r, Exception):
+        raise r
+    if isinstance(row.stdout, re.Pattern):
+        t.assertRegex(r.stdout, row.stdout)
+    else:
+        t.assertEqual(r.stdout, row.stdout)
+    if row.status is not ANY:
+        t.assertEqual(r.status, row.status, f"stdout: {r.stdout!r}")
+    if row.commands == []:
+        t.assertEqual(r.sessions, [], "the program was not to connect")
+    elif row.commands is not None:
+        t.assertEqual(r.commands, row.commands)
+    if row.payload is not None:
+        t.assertEqual(r.payload, row.payload)
+    if row.log is not None:
+        t.assertRegex(r.logs["quillrun.log"] or b"", row.log)
+    t.assertEqual(r.spool_files(), [], "spool file left behind")
+    if row.check:
+        row.check(t, r)
+
+
+def table(rows: dict, workers: int = 4):
+    """A TestCase base with one test per row; all rows run once, in parallel.
+
+    Use it as `class Options(table(ROWS)): pass`.
+    """
+    class Table(unittest.TestCase):
+        @classmethod
+        def setUpClass(cls):
+            cls.results = run_cases({name: row.case for name, row in rows.items()}, workers)
+
+    for name, row in rows.items():
+        setattr(Table, "test_" + name, lambda self, n=name, row=row: check_row(self, row, self.results[n]))
+    return Table
