@@ -1,0 +1,15 @@
+#!/bin/sh
+# Installs what building and testing need, on Debian; does nothing when all
+# of it is there already.
+set -eu
+packages="cmake g++ make libgtest-dev python3 python3-aiosmtpd iproute2 util-linux hostname
+  g++-mingw-w64-x86-64 wine wine64"
+missing=""
+for package in $packages; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+    missing="$missing $package"
+done
+[ -z "$missing" ] && exit 0
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends $missing
