@@ -19,6 +19,8 @@
 namespace invocation {
 namespace {
 
+constexpr const char* kCannotRead = "Cannot read message from standard input\n";
+
 void print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
 // Runs the intake into a new spool file; on success `spool_name` names it.
@@ -38,7 +40,7 @@ int take_in_message(CommandLine &line, const std::string &to_value, std::string 
     spool_name = spool.name;
     return kSuccess;
   case intake::CopyOutcome::read_failed:
-    print("Cannot read message from standard input\n");
+    print(kCannotRead);
     break;
   case intake::CopyOutcome::write_failed:
     print("Cannot write temp file (" + spool.name + ")\n");

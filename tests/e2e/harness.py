@@ -33,7 +33,8 @@ class Case:
     server: str | None = "script"     # "script", "aiosmtpd" or None
     script: dict = field(default_factory=dict)  # replies of the scripted server
     port: int = 25
-    dirs: list = field(default_factory=list)    # created; relative to the working dir
+    dirs: list = field(default_factory=list)    # made first; relative paths are in the working dir,
+    #                                             absolute ones must lie under /tmp, /run or /etc
     tmpfs: dict = field(default_factory=dict)   # dir -> size, e.g. {"/tmp/full": "8k"}
     files: dict = field(default_factory=dict)   # path -> text written before the run
     symlinks: dict = field(default_factory=dict)  # link path -> target

@@ -135,18 +135,20 @@ def environment(case):
 
 
 def run_daemon(proc, case, result):
+    """Waits for the first line, checks the process outlives it by a second, kills it."""
     first = []
     reader = threading.Thread(target=lambda: first.append(proc.stdout.readline()), daemon=True)
     reader.start()
     reader.join(case.get("timeout", 10))
-    line = first[0] if first else None
-    time.sleep(1.0)
-    result["daemon"] = {"line": None if line is None else line.decode("latin-1"),
-                        "alive": proc.poll() is None, "pid": proc.pid,
-                        "pid_file": read(PID_FILE)}
+    in_time = list(first)
+    if in_time:
+        time.sleep(1.0)
+    result["daemon"] = {"line": in_time[0].decode("latin-1") if in_time else None,
+                        "alive": proc.poll() is None, "pid": proc.pid, "pid_file": read(PID_FILE)}
     proc.kill()
+    reader.join()
     out, err = proc.communicate()
-    result.update(stdout=((line or b"") + out).decode("latin-1"), stderr=err.decode("latin-1"),
+    result.update(stdout=(first[0] + out).decode("latin-1"), stderr=err.decode("latin-1"),
                   status=proc.returncode, timed_out=False)
 
 
@@ -165,9 +167,7 @@ def run(case):
                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     result = {"pid": proc.pid}
     if case.get("daemon"):
-        proc.stdin.write(stdin)
-        proc.stdin.flush()
-        run_daemon(proc, case, result)
+        run_daemon(proc, case, result)  # stdin stays open and unwritten: nothing may read it
     else:
         try:
             out, err = proc.communicate(stdin, timeout=case.get("timeout", 10))

@@ -91,6 +91,14 @@ def recipient_cap(t, r):
     t.assertEqual(r.commands[-2:], [b"DATA", b"QUIT"])
 
 
+def real_server_got(t, r):
+    t.assertEqual(r.server["helo"], HOST)
+    t.assertEqual(r.server["mail_from"], SENDER)
+    t.assertEqual(r.server["rcpt_tos"], [b"a@x.org", b"b@x.org", b"c@x.org"])
+    t.assertEqual(r.server["content"], wire(b"To: a@x.org", b"Cc: b@x.org", b"Subject: s",
+                                            b"From: <" + SENDER + b">", b"", b".dot", b"body"))
+
+
 LONG_USER = "u" * 150
 PLAIN = wire(b"Subject: test", b"From: <" + SENDER + b">", b"To: <a@b>", b"", b"hello")
 
@@ -152,6 +160,9 @@ ROWS = {
                                     commands=dialogue(b"<arg@x.org>", b"<h@x.org>", b"<c@x.org>"),
                                     payload=wire(b"To: h@x.org", b"Cc: c@x.org", b"From: <" + SENDER + b">",
                                                  b"", b"hi")),
+    "t_delivers_to_real_server": Row(q("-t", server="aiosmtpd",
+                                       stdin=b"To: a@x.org\nCc: b@x.org\nBcc: c@x.org\nSubject: s\n\n.dot\nbody\n"),
+                                     check=real_server_got),
     "t_with_more_letters_ignored": Row(deliver("-tx", "arg@x.org", stdin=b"To: h@x.org\n\nhi\n"),
                                        commands=dialogue(b"<arg@x.org>")),
     "no_recipient_extracts_header": Row(q(stdin=b"To: a@x.org\nCc: b@x.org\nBcc: c@x.org\nSubject: s\n\nbody\n"),
