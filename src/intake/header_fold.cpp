@@ -8,13 +8,24 @@ struct Break {
   bool add_blank; ///< the continuation needs a blank of its own
 };
 
+// The first character that must stay on the first line: the first one that
+// is not a blank, and on a field's own line the first of its value, so that
+// no line is made of blanks alone or of a field name alone.
+std::size_t first_kept(std::string_view window) {
+  std::size_t from = 0;
+  if (window.front() != ' ' && window.front() != '\t') {
+    std::size_t colon = window.find(':');
+    if (colon != std::string_view::npos) from = colon + 1;
+  }
+  return window.find_first_not_of(" \t", from);
+}
+
 // Where to break a line longer than the limit, judged on its first 999
-// characters. The first line keeps at least one character that is not a
-// blank, so no line of blanks alone is made.
+// characters.
 Break find_break(std::string_view window) {
-  std::size_t text = window.find_first_not_of(" \t");
+  std::size_t kept = first_kept(window);
   std::size_t blank = window.find_last_of(" \t", kMaxHeaderLine);
-  if (text != std::string_view::npos && blank != std::string_view::npos && blank > text) {
+  if (kept != std::string_view::npos && blank != std::string_view::npos && blank > kept) {
     return {blank, false};
   }
   std::size_t comma = window.find_last_of(',', kMaxHeaderLine - 1);
