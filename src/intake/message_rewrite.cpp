@@ -86,6 +86,8 @@ LineVerdict rewrite_line(std::string &line, const RewriteOptions &options, Rewri
     }
   }
 
+  // One allocation for the line and its LF, however long the line is.
+  out.spool.reserve(out.spool.size() + line.size() + 1);
   out.spool += line;
   out.spool += '\n';
   state.body_seen = state.body_seen || !line.empty();

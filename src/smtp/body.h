@@ -7,17 +7,16 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace smtp {
 
 /// 998 characters before CR LF, RFC 5321 4.5.3.1.6.
 inline constexpr std::size_t kMaxTextLine = 998;
 
-/// What one spool line (without its LF) goes out as, each element one send:
-/// pieces of 998 characters, the last one shorter (an empty line is one empty
-/// piece), each with a dot added in front when it begins with one, and CR LF.
-std::vector<std::string> wire_lines(std::string_view line);
+/// Takes the next piece off the front of a spool line (without its LF) and
+/// puts its wire form in `wire`: at most 998 characters, a dot added in front
+/// when it begins with one, and CR LF. An empty line is one empty piece.
+void take_wire_piece(std::string_view &line, std::string &wire);
 
 enum class BodyOutcome { sent, send_failed, read_failed };
 

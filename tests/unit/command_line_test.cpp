@@ -1,0 +1,137 @@
+#include "main/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace invocation {
+namespace {
+
+using Args = std::vector<std::string>;
+
+// What the loop ended with, naming only what differs from a plain delivery
+// run by "alice" with no recipient.
+std::string outcome(const Args &after_program_name) {
+  Args args{"quillrun"};
+  args.insert(args.end(), after_program_name.begin(), after_program_name.end());
+  CommandLine line = parse_command_line(args, "alice");
+  const RunSettings &set = line.settings;
+  static const std::map<RunMode, std::string> modes{{RunMode::delivery, "delivery"},
+                                                    {RunMode::queue_reply, "queue"},
+                                                    {RunMode::alias_noop, "alias"},
+                                                    {RunMode::help, "help"},
+                                                    {RunMode::daemon, "daemon"}};
+  std::string text = modes.at(line.mode);
+  if (!set.server_host.empty()) text += " host=" + set.server_host;
+  if (set.sender != "alice") text += " sender=" + set.sender;
+  if (set.envelope_sender_override) text += " override=" + *set.envelope_sender_override;
+  if (set.extract_recipients) text += " -t";
+  if (set.ignore_dot) text += " -i";
+  if (set.debug) text += " debug";
+  for (const std::string &entry : line.recipients.entries) text += " " + entry;
+  return text + line.messages;
+}
+
+struct Row {
+  Args args;
+  std::string outcome;
+};
+
+void check(const std::vector<Row> &rows) {
+  for (const Row &row : rows) {
+    std::string trace;
+    for (const std::string &arg : row.args) trace += "[" + arg + "]";
+    SCOPED_TRACE(trace);
+    EXPECT_EQ(outcome(row.args), row.outcome);
+  }
+}
+
+TEST(CommandLine, BeginsWithOptionsAlsoMatchLongerArguments) {
+  check({{{"-host", "Mail.Example"}, "delivery host=Mail.Example"},
+         {{"-hostname", "h"}, "delivery host=h"},
+         {{"-help"}, "help"},
+         {{"-helpme"}, "help"},
+         {{"-version"}, "help"},
+         {{"-versions"}, "help"},
+         {{"-hel"}, "delivery"},
+         {{"-debug"}, "delivery debug"},
+         {{"-debugging"}, "delivery debug"},
+         {{"-bq"}, "queue"},
+         {{"-bqx"}, "queue"},
+         {{"-bi"}, "alias"},
+         {{"-bix"}, "alias"},
+         {{"-from"}, "delivery sender=rom"},
+         {{"-mailfrom<m@x>"}, "delivery override=<m@x>"}});
+}
+
+TEST(CommandLine, EqualsOptionsMatchOnlyExactly) {
+  check({{{"-bd"}, "daemon"},
+         {{"-bdx"}, "delivery"},
+         {{"-t"}, "delivery -t"},
+         {{"-tx"}, "delivery"},
+         {{"-i"}, "delivery -i"},
+         {{"-oi"}, "delivery -i"},
+         {{"-ix"}, "delivery"},
+         {{"-oix"}, "delivery"}});
+}
+
+TEST(CommandLine, UnknownOptionsAreIgnoredAndConsumeNothing) {
+  check({{{"-v", "-oem", "-odb", "-bs", "-", "-h"}, "delivery"},
+         {{"-F", "John Smith"}, "delivery <John Smith>"},
+         {{"-h", "x@y"}, "delivery <x@y>"}});
+}
+
+TEST(CommandLine, ConsumedValuesAreTakenUnchanged) {
+  const std::string h150(150, 'h');
+  check({{{"-host", "-bd"}, "delivery host=-bd"},
+         {{"-host", "-help"}, "delivery host=-help"},
+         {{"-host", h150}, "delivery host=" + h150.substr(0, 100)},
+         {{"-host"}, "delivery"},
+         {{"-host", "a", "-host", "b"}, "delivery host=b"},
+         {{"-fbob@x"}, "delivery sender=bob@x"},
+         {{"-f", "bob@x"}, "delivery sender=bob@x"},
+         {{"-f", ""}, "delivery sender="},
+         {{"-f", "-t"}, "delivery sender=-t"},
+         {{"-f"}, "delivery"},
+         {{"-f", h150}, "delivery sender=" + h150},
+         {{"-fa", "-f", "b"}, "delivery sender=b"},
+         {{"-mailfrom", "m@x"}, "delivery override= <m@x>"},
+         {{"-mailfroma@x", "-mailfrom"}, "delivery override="}});
+}
+
+TEST(CommandLine, RecipientArgumentsAreKeptWholeInBrackets) {
+  check({{{"a@x"}, "delivery <a@x>"},
+         {{""}, "delivery <>"},
+         {{"a@x,b@y"}, "delivery <a@x,b@y>"},
+         {{" a b "}, "delivery < a b >"},
+         {{"<x>"}, "delivery <x>"},
+         {{"<x"}, "delivery <x"},
+         {{"a", "a"}, "delivery <a> <a>"},
+         {{"a", "-t", "b"}, "delivery -t <a> <b>"}});
+}
+
+TEST(CommandLine, RunEndingOptionsStopTheLoopWhereTheyStand) {
+  check({{{"-bd", "-help"}, "daemon"},
+         {{"-help", "-bd"}, "help"},
+         {{"-debug", "a", "-bq", "b", "-t"}, "queue debug <a>"},
+         {{"-bi", "-host", "h"}, "alias"}});
+}
+
+TEST(CommandLine, ProgramNameIsNeverAnOption) {
+  EXPECT_EQ(parse_command_line({"-bd"}, "alice").mode, RunMode::delivery);
+}
+
+TEST(CommandLine, ArgumentsBeyondTheCapAreDroppedWithOneMessageEach) {
+  Args args{"quillrun"};
+  for (int i = 0; i < 30003; ++i) args.push_back("r" + std::to_string(i));
+  CommandLine line = parse_command_line(args, "alice");
+  ASSERT_EQ(line.recipients.entries.size(), 30001u);
+  EXPECT_EQ(line.recipients.entries.back(), "<r30000>");
+  EXPECT_EQ(line.messages, "FATAL ERROR, TOO MANY RECIPIENTS\nFATAL ERROR, TOO MANY RECIPIENTS\n");
+  EXPECT_EQ(line.mode, RunMode::delivery);
+}
+
+} // namespace
+} // namespace invocation

@@ -1,0 +1,79 @@
+#include "smtp/connection.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace smtp {
+namespace {
+
+TEST(IsDottedQuad, FourDigitRunsJoinedByThreeDotsWithOptionalBrackets) {
+  struct Row {
+    std::string text;
+    bool dotted;
+  };
+  const std::vector<Row> rows = {
+      {"10.0.0.1", true},   {"0.0.0.0", true},       {"999.1.1.1", true},   {"00001.2.3.4", true},
+      {"[10.0.0.1]", true}, {"[10.0.0.1", true},     {"10.0.0.1]", true},   {"[1.2.3.]", true},
+      {"1.2.3", false},     {"1.2.3.4.5", false},    {".1.2.3", false},     {"1.2.3.", false},
+      {"1..2.3", false},    {"10.0.0.1 ", false},    {" 10.0.0.1", false},  {"", false},
+      {"[", false},         {"[]", false},           {"[[1.2.3.4]", false}, {"[.1.2.3]", false},
+      {"1.2.3.4]]", false}, {"1.2.3.4]5", false},    {"1.2.3.-4", false},   {"+1.2.3.4", false},
+      {"a.b.c.d", false},   {"mail.example", false}, {"1.2.3.4x", false},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(is_dotted_quad(row.text), row.dotted);
+  }
+}
+
+#ifndef _WIN32
+// A TCP socket bound to a free loopback port; listening when asked.
+struct LoopbackPort {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  int port = 0;
+  explicit LoopbackPort(bool listening) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0) return;
+    if (listening && listen(fd, 1) != 0) return;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    port = ntohs(address.sin_port);
+  }
+  ~LoopbackPort() { close(fd); }
+};
+
+TEST(OpenSmtpConnection, ConnectsToABracketedDottedQuad) {
+  LoopbackPort server(true);
+  ASSERT_NE(server.port, 0);
+  std::string host = "[127.0.0.1]";
+  platform::Socket socket = open_smtp_connection(host, server.port);
+  ASSERT_NE(socket, platform::kInvalidSocket);
+  EXPECT_EQ(platform::last_socket_error(), 0);
+  platform::close_socket(socket);
+}
+
+TEST(OpenSmtpConnection, ARefusedConnectionSavesCode10061AndLowerCasesTheHost) {
+  int port = LoopbackPort(false).port; // bound, never listening, then freed
+  ASSERT_NE(port, 0);
+  std::string host = "127.0.0.1";
+  EXPECT_EQ(open_smtp_connection(host, port), platform::kInvalidSocket);
+  EXPECT_EQ(platform::last_socket_error(), 10061);
+  std::string named = "LocalHost";
+  EXPECT_EQ(open_smtp_connection(named, port), platform::kInvalidSocket);
+  EXPECT_EQ(named, "localhost");
+}
+#endif
+
+} // namespace
+} // namespace smtp
