@@ -1,0 +1,57 @@
+#!/bin/sh
+# The benchmark, in one command (as root, on Debian):
+#
+#   bench/run.sh [RUNS]        # RUNS small-message runs per client, default 200
+#
+# Installs msmtp (the peer client), GNU time and valgrind when missing, builds
+# quillrun into build-bench/ (RelWithDebInfo; once as is, once with libstdc++
+# linked statically) and the LD_PRELOAD shim nodelay_shim.c, then, inside
+# private namespaces (own loopback, host name, /etc overlay, /tmp tmpfs; the
+# machine's files are untouched), starts the sink SMTP server bench/sink.py on 127.0.0.1:2525 and
+# runs bench/bench.py, which prints Markdown tables: small-message latency,
+# large-message throughput and peak RSS, callgrind instruction counts.
+# Takes about two minutes. QUILLRUN=/path/to/binary measures that binary instead
+# of building (no static row then).
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+if [ "${1:-}" = --inside ]; then
+  ip link set lo up
+  mount -t tmpfs bench /tmp
+  mkdir /tmp/etc-upper /tmp/etc-work /tmp/spool
+  mount -t overlay overlay -o lowerdir=/etc,upperdir=/tmp/etc-upper,workdir=/tmp/etc-work /etc
+  hostname mail.example.org
+  echo "127.0.0.1 localhost mail.example.org" >/etc/hosts
+  printf 'g_smtp_port 2525\ng_work /tmp/spool\n' >/etc/tidewharf.ini
+  rm -f /etc/msmtprc
+  shift
+  exec env HOME=/tmp USERNAME=bench python3 "$here/bench.py" "$@"
+fi
+
+missing=""
+for p in msmtp time valgrind python3 iproute2 util-linux cmake g++; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
+fi
+out=$(cd "$here/.." && pwd)/build-bench
+build() { # build DIR [cmake options]: quillrun only
+  dir=$1 && shift
+  cmake -S "$here/.." -B "$dir" -DBUILD_TESTING=OFF "$@" >/dev/null
+  cmake --build "$dir" -j"$(nproc)" --target quillrun >/dev/null
+}
+binary=${QUILLRUN:-}
+if [ -z "$binary" ]; then
+  build "$out/plain" && binary=$out/plain/src/quillrun
+  build "$out/static" "-DCMAKE_EXE_LINKER_FLAGS=-static-libstdc++ -static-libgcc"
+fi
+static=$out/static/src/quillrun
+[ -z "${QUILLRUN:-}" ] || static=""
+mkdir -p "$out"
+gcc -O2 -shared -fPIC -o "$out/nodelay_shim.so" "$here/nodelay_shim.c" -ldl
+binary=$(cd "$(dirname "$binary")" && pwd)/$(basename "$binary")
+echo "# quillrun benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(uname -r)"
+echo "# binary $binary ($(cd "$here/.." && git rev-parse --short HEAD 2>/dev/null || echo '?'))"
+echo
+exec unshare --user --map-root-user --mount --uts --net /bin/sh "$here/run.sh" --inside \
+  "$binary" "${1:-200}" "$out/nodelay_shim.so" $static
