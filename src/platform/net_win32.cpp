@@ -11,12 +11,16 @@ constexpr int kSendLimitMilliseconds = 180 * 1000;
 
 int saved_error = 0;
 
+// The library's own last error code, whether the call failed or not (a
+// successful call need not reset it).
 void save_error() { saved_error = WSAGetLastError(); }
 
 SOCKET native(Socket socket) { return static_cast<SOCKET>(socket); }
 
 } // namespace
 
+// Version 1.1 is asked for; wVersion is the version the library will use
+// (major in the low byte). The caller prints the messages.
 SocketStartup start_socket_library() {
   WSADATA data;
   if (WSAStartup(MAKEWORD(1, 1), &data) != 0) return {false, false};
@@ -55,7 +59,8 @@ bool connect_socket(Socket socket, std::uint32_t address, std::uint16_t port) {
   int failed = connect(native(socket), reinterpret_cast<const sockaddr *>(&server), sizeof server);
   save_error();
   if (failed != 0) return false;
-  int limit = kSendLimitMilliseconds;
+  // Winsock takes the send time limit as a DWORD of milliseconds.
+  DWORD limit = kSendLimitMilliseconds;
   setsockopt(native(socket), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&limit),
              sizeof limit);
   return true;

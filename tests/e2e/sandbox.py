@@ -9,8 +9,8 @@ strings travel as latin-1 text both ways. Everything the case writes lands
 in tmpfs or in an overlay on /etc, so the host's files stay untouched.
 
 Environment: QUILLRUN_BIN (the program), QUILLRUN_WRAPPER (a command put in
-front of it, e.g. "wine"), QUILLRUN_PASS_ENV (names of variables handed on
-to the program besides PATH).
+front of it, e.g. "wine"; "{argv0}" in it stands for the case's argv[0]),
+QUILLRUN_PASS_ENV (names of variables handed on to the program besides PATH).
 """
 
 import ctypes
@@ -116,7 +116,8 @@ def command(case):
     os.makedirs(os.path.dirname(copy), exist_ok=True)
     shutil.copy2(binary, copy)
     if wrapper:
-        return wrapper + [copy] + case["argv"][1:], None
+        # "{argv0}" in the wrapper stands for argv[0] as the case gives it.
+        return [w.replace("{argv0}", argv0) for w in wrapper] + [copy] + case["argv"][1:], None
     return case["argv"], copy  # argv[0] reaches the program exactly as written
 
 
@@ -134,12 +135,23 @@ def environment(case):
     return env
 
 
+# Through QUILLRUN_WRAPPER (Wine) each case starts a Wine session of its own
+# before the program runs: up to several seconds when many cases start at
+# once. The case's time limit counts from the program's start.
+WRAPPER_START_ALLOWANCE = 20
+
+
+def time_limit(case):
+    allowance = WRAPPER_START_ALLOWANCE if os.environ.get("QUILLRUN_WRAPPER") else 0
+    return case.get("timeout", 10) + allowance
+
+
 def run_daemon(proc, case, result):
     """Waits for the first line, checks the process outlives it by a second, kills it."""
     first = []
     reader = threading.Thread(target=lambda: first.append(proc.stdout.readline()), daemon=True)
     reader.start()
-    reader.join(case.get("timeout", 10))
+    reader.join(time_limit(case))
     in_time = list(first)
     if in_time:
         time.sleep(1.0)
@@ -170,7 +182,7 @@ def run(case):
         run_daemon(proc, case, result)  # stdin stays open and unwritten: nothing may read it
     else:
         try:
-            out, err = proc.communicate(stdin, timeout=case.get("timeout", 10))
+            out, err = proc.communicate(stdin, timeout=time_limit(case))
             timed_out = False
         except subprocess.TimeoutExpired:
             proc.kill()
@@ -185,7 +197,24 @@ def run(case):
     result["files"] = {d: listing(place(d)) for d in dirs}
     result["cwd_files"] = listing(CWD)
     result["pid_file"] = read(PID_FILE)
+    if os.environ.get("QUILLRUN_WRAPPER"):
+        as_printed(result)
     return result
+
+
+def as_printed(result):
+    """The Windows build (run through QUILLRUN_WRAPPER, under Wine) writes its
+    standard output and error and its logs in text mode, as Windows programs
+    do: each line feed it prints arrives as CR LF, and CR LF arises in no other
+    way (a CR printed before a line feed arrives as CR CR LF). Undoing exactly
+    that gives the text the program printed, which the tests check as on Linux.
+    The pid file holds no line end."""
+    def printed(text):
+        return text.replace("\r\n", "\n") if text is not None else None
+    result["stdout"], result["stderr"] = printed(result["stdout"]), printed(result["stderr"])
+    result["logs"] = {name: printed(text) for name, text in result["logs"].items()}
+    if result.get("daemon"):
+        result["daemon"]["line"] = printed(result["daemon"]["line"])
 
 
 if __name__ == "__main__":

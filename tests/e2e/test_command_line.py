@@ -2,6 +2,7 @@
 
 import os
 import re
+import unittest
 
 from harness import ANY, Case, Row, table
 
@@ -210,8 +211,18 @@ ROWS = {
         b"<a@b>", sender=b"u" * 100 + b"@" + HOST)),
 }
 
-class CommandLine(table(ROWS)):
-    pass
+# Windows hands a program at most 32767 characters of command line
+# (CreateProcess; Wine keeps the limit): there the recipient arguments
+# beyond the cap cannot reach the program at all.
+WINDOWS_COMMAND_LINE = "Windows limits a command line to 32767 characters; 30003 recipient arguments cannot be passed"
+SKIPPED_ON_WINDOWS = {"recipient_cap"} if WRAPPED else set()
+
+
+class CommandLine(table({n: r for n, r in ROWS.items() if n not in SKIPPED_ON_WINDOWS})):
+    if WRAPPED:
+        @unittest.skip(WINDOWS_COMMAND_LINE)
+        def test_recipient_cap(self):
+            pass
 
 if __name__ == "__main__":
     import unittest

@@ -1,0 +1,136 @@
+"""Binary standard input and text-mode files, end to end.
+
+On Windows the runtime opens standard input in text mode, where a 0x1A byte
+(Ctrl-Z) ends the input and CR LF becomes LF before the program sees it.
+quillrun switches standard input to binary mode, so a message holding 0x1A
+arrives whole and its line ends follow the program's own rules (every CR is
+removed, every line goes out with CR LF). The same message must come out
+the same on Linux, where there is no text mode at all.
+
+The invocation and debug logs are text files: CR LF on disk on Windows, LF
+on Linux (sandbox.as_printed turns them back into what the program wrote for
+the other tests; here they are read as they lie on disk).
+"""
+
+import dataclasses
+import json
+import os
+import subprocess
+import unittest
+
+import harness
+from harness import Case
+
+HOST = b"mailhost.example.org"
+SENDER = b"tester@" + HOST
+WRAPPED = bool(os.environ.get("QUILLRUN_WRAPPER"))
+
+# A message with CR LF line ends and 0x1A at the start of a line, inside a
+# line, at the end of a line, alone on a line, and as the last byte.
+MESSAGE = (b"Subject: ctrl-z\r\n"
+           b"\r\n"
+           b"\x1a at the start\r\n"
+           b"before\x1aafter\r\n"
+           b"at the end\x1a\r\n"
+           b"\x1a\r\n"
+           b"last line\r\n"
+           b"\x1a")
+
+# The lines of the spool file as the server gets them after DATA: the CRs
+# removed, From and To added after the header lines of the message, every
+# line sent with CR LF; the 0x1A bytes stay where they were.
+PAYLOAD = b"".join(line + b"\r\n" for line in [
+    b"Subject: ctrl-z",
+    b"From: <" + SENDER + b">",
+    b"To: <a@b>",
+    b"",
+    b"\x1a at the start",
+    b"before\x1aafter",
+    b"at the end\x1a",
+    b"\x1a",
+    b"last line",
+    b"\x1a",
+])
+
+DIALOGUE = [b"HELO " + HOST, b"MAIL FROM:<" + SENDER + b">", b"RCPT TO:<a@b>", b"DATA", b"QUIT"]
+
+# sandbox.run, keeping the logs as they lie on disk before as_printed.
+KEEP_RAW_LOGS = r"""
+import json, sys
+sys.path.insert(0, sys.argv[1])
+import sandbox
+raw = {}
+as_printed = sandbox.as_printed
+def keep(result):
+    raw.update(result["logs"])
+    as_printed(result)
+sandbox.as_printed = keep
+r = sandbox.run(json.load(sys.stdin))
+r["raw_logs"] = raw or r["logs"]
+json.dump(r, sys.stdout)
+"""
+
+
+def run_keeping_raw_logs(case):
+    """harness.run_case; also returns the logs as bytes on disk (name -> bytes or None)."""
+    request = json.dumps(harness._text(dataclasses.asdict(case)))
+    proc = subprocess.run(harness.UNSHARE + [harness.PYTHON, "-c", KEEP_RAW_LOGS, harness.HERE],
+                          input=request.encode(), capture_output=True, timeout=case.timeout + 30)
+    if proc.returncode != 0:
+        raise RuntimeError(f"sandbox failed ({proc.returncode}):\n{proc.stderr.decode(errors='replace')}")
+    r = json.loads(proc.stdout)
+    raw = harness._bytes(r.pop("raw_logs"))
+    sessions = [harness._bytes(s) for s in (r.pop("server") or [])]
+    r = {k: (v if k in ("files", "cwd_files") else harness._bytes(v)) for k, v in r.items()}
+    r.setdefault("daemon", None)
+    return harness.Result(server=sessions[0] if sessions else None, sessions=sessions, **r), raw
+
+
+class BinaryStandardInput(unittest.TestCase):
+    def check_delivered(self, r, payload=PAYLOAD):
+        self.assertEqual((r.status, r.stdout), (0, b""), r.stderr)
+        self.assertEqual(r.commands, DIALOGUE)
+        self.assertEqual(r.payload, payload)
+        self.assertEqual(r.spool_files(), [], "spool file left behind")
+
+    def test_ctrl_z_and_crlf_arrive_whole(self):
+        r = harness.run_case(Case(argv=["quillrun", "a@b"], stdin=MESSAGE))
+        self.check_delivered(r)
+
+    def test_ctrl_z_and_crlf_arrive_whole_with_i(self):
+        # "-i": only the end of input ends the message, not a line ".".
+        message = MESSAGE.replace(b"last line\r\n", b"last line\r\n.\r\n")
+        payload = PAYLOAD.replace(b"last line\r\n", b"last line\r\n..\r\n")
+        r = harness.run_case(Case(argv=["quillrun", "-i", "a@b"], stdin=message))
+        self.check_delivered(r, payload)
+
+    def test_message_of_ctrl_z_bytes_only(self):
+        # A body of 0x1A bytes and nothing else: on a text-mode standard input
+        # the message would be empty.
+        r = harness.run_case(Case(argv=["quillrun", "a@b"], stdin=b"\r\n\x1a\x1a\x1a\r\n"))
+        self.check_delivered(r, b"".join(line + b"\r\n" for line in [
+            b"From: <" + SENDER + b">", b"To: <a@b>", b"", b"\x1a\x1a\x1a"]))
+
+    def test_logs_are_text_files(self):
+        r, raw = run_keeping_raw_logs(Case(argv=["quillrun", "-debug", "a@b"], stdin=MESSAGE))
+        self.check_delivered(r)
+        log, debug = raw["quillrun.log"], raw["quillrun.debug"]
+        self.assertIsNotNone(log)
+        self.assertIsNotNone(debug)
+        self.assertTrue(log.endswith(b" tester quillrun -debug a@b \r\n" if WRAPPED
+                                     else b" tester quillrun -debug a@b \n"), log)
+        if WRAPPED:
+            # Every line feed the program wrote is CR LF on disk; the server's
+            # replies, logged with their own CR LF, are CR CR LF.
+            self.assertNotRegex(log, rb"[^\r]\n")
+            self.assertNotRegex(debug, rb"[^\r]\n")
+            self.assertIn(b"Sending message\r\n", debug)
+            self.assertIn(b"220 e2e.test ESMTP ready\r\r\n", debug)
+        else:
+            self.assertNotIn(b"\r\n", log)
+            self.assertIn(b"Sending message\n", debug)
+            self.assertIn(b"220 e2e.test ESMTP ready\r\n", debug)
+
+
+if __name__ == "__main__":
+    unittest.main()
