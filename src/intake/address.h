@@ -3,11 +3,15 @@
 // them in angle brackets.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace intake {
+
+/// The longest envelope form an address may have, its brackets included.
+inline constexpr std::size_t kMaxEnvelopeForm = 499;
 
 /// The envelope form of any address text: the first blank-separated token
 /// holding an "@", bracketed unless it begins with "<"; with no such token,

@@ -9,7 +9,6 @@
 namespace intake {
 namespace {
 
-constexpr std::size_t kMaxEnvelopeForm = 499;
 constexpr std::size_t kDebugLineCut = 100;
 
 bool starts_with_blank(const std::string &line) {

@@ -5,14 +5,14 @@
 namespace invocation {
 namespace {
 
-constexpr std::size_t kMaxEnvelopeForm = 499;
 constexpr std::size_t kMaxSender = 999;
 // A recipient argument is composed in a 2000-byte work buffer.
 constexpr std::size_t kMaxRecipientArgument = 1999;
 
 std::optional<std::string_view> refusal(std::string_view address, std::size_t max_length) {
   if (address.find_first_of("\r\n") != std::string_view::npos) return kLineBreak;
-  if (address.size() > max_length || intake::envelope_address(address).size() > kMaxEnvelopeForm) {
+  if (address.size() > max_length ||
+      intake::envelope_address(address).size() > intake::kMaxEnvelopeForm) {
     return kTooLong;
   }
   return std::nullopt;
