@@ -28,17 +28,21 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # its runtime with it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Test executables run under Wine, quietly, in a prefix of the build tree
-# that cmake/wine-run.sh creates on first use. Without Wine the program
-# still builds; only the tests cannot run.
+# Test executables run under Wine, quietly, in a prefix that
+# cmake/wine-run.sh creates on first use: in the build tree, unless that lies
+# under /tmp or /run, which each end-to-end case covers with a tmpfs of its
+# own; then in the user's cache. Without Wine the program still builds; only
+# the tests cannot run.
 find_program(QUILLRUN_WINE NAMES wine)
 if(QUILLRUN_WINE)
   if(NOT QUILLRUN_WINEPREFIX)
     set(QUILLRUN_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+    if(QUILLRUN_WINEPREFIX MATCHES "^/(tmp|run)(/|$)" AND DEFINED ENV{HOME})
+      set(QUILLRUN_WINEPREFIX "$ENV{HOME}/.cache/quillrun/wineprefix")
+    endif()
   endif()
   set(QUILLRUN_WINEPREFIX "${QUILLRUN_WINEPREFIX}" CACHE PATH "Wine prefix for running the tests")
   if(QUILLRUN_WINEPREFIX MATCHES "^/(tmp|run)(/|$)")
-    # Each end-to-end case covers /tmp and /run with a tmpfs of its own.
     message(WARNING "QUILLRUN_WINEPREFIX ${QUILLRUN_WINEPREFIX} lies under /tmp or /run, "
                     "which the end-to-end cases cannot see; build elsewhere or set it elsewhere")
   endif()

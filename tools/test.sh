@@ -1,9 +1,17 @@
 #!/bin/sh
-# Builds quillrun with warnings as errors and runs every test: the unit tests
-# and the end-to-end tests against the real binary.
+# Builds quillrun with warnings as errors and runs every test, the unit tests
+# and the end-to-end tests against the real binary: first the native build,
+# then the Windows build under Wine.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
 "$root/tools/install-deps.sh"
+
 cmake -S "$root" -B "$root/build" -DQUILLRUN_WERROR=ON >/dev/null
-cmake --build "$root/build" -j"$(nproc)"
-ctest --test-dir "$root/build" --output-on-failure -j"$(nproc)"
+cmake --build "$root/build" -j"$jobs"
+ctest --test-dir "$root/build" --output-on-failure -j"$jobs"
+
+cmake -S "$root" -B "$root/build-win" -DQUILLRUN_WERROR=ON \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$root/build-win" -j"$jobs"
+ctest --test-dir "$root/build-win" --output-on-failure -j"$jobs"
