@@ -1,9 +1,8 @@
 """The benchmark proper; bench/run.sh starts it inside private namespaces.
 
-    python3 bench.py QUILLRUN [RUNS [SHIM [STATIC_QUILLRUN]]]
+    python3 bench.py QUILLRUN [RUNS [SHIM]]
 
-SHIM is nodelay_shim.so (adds the counterfactual rows), STATIC_QUILLRUN the
-same program linked with -static-libstdc++ (adds a latency row).
+SHIM is nodelay_shim.so (adds the counterfactual rows).
 
 Starts bench/sink.py on 127.0.0.1:2525, checks that the sink is not the
 bottleneck, then measures small-message latency (quillrun and msmtp),
@@ -23,7 +22,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 QUILLRUN = sys.argv[1]
 RUNS = int(sys.argv[2]) if len(sys.argv) > 2 else 200
 SHIM = sys.argv[3] if len(sys.argv) > 3 else ""
-STATIC = sys.argv[4] if len(sys.argv) > 4 else ""
 PORT = 2525
 TIMES = "/tmp/sink-times"
 WORK = "/tmp/bench"
@@ -44,8 +42,6 @@ def clients(variants=True):
             quill, {"LD_PRELOAD": SHIM, "BENCH_NODELAY": "never"})
         found["quillrun, TCP_NODELAY on every line (shim)"] = (
             quill, {"LD_PRELOAD": SHIM, "BENCH_NODELAY": "always"})
-    if variants == "latency" and STATIC:
-        found["quillrun, -static-libstdc++ build"] = ([STATIC] + quill[1:], {})
     return found
 
 
@@ -127,7 +123,7 @@ def latency(path):
     print("| client | median ms | p90 ms | min ms | max ms | DATA phase median ms | runs ≥ 35 ms |")
     print("|---|---|---|---|---|---|---|")
     base = [run_once(["/bin/true"], path) for _ in range(50)]
-    runners = clients("latency")
+    runners = clients()
     samples = {name: [] for name in runners}
     phases = {name: [] for name in runners}
     deadline = time.monotonic() + 240

@@ -4,14 +4,14 @@
 #   bench/run.sh [RUNS]        # RUNS small-message runs per client, default 200
 #
 # Installs msmtp (the peer client), GNU time and valgrind when missing, builds
-# quillrun into build-bench/ (RelWithDebInfo; once as is, once with libstdc++
-# linked statically) and the LD_PRELOAD shim nodelay_shim.c, then, inside
+# quillrun into build-bench/ (RelWithDebInfo) and the LD_PRELOAD shim
+# nodelay_shim.c, then, inside
 # private namespaces (own loopback, host name, /etc overlay, /tmp tmpfs; the
 # machine's files are untouched), starts the sink SMTP server bench/sink.py on 127.0.0.1:2525 and
 # runs bench/bench.py, which prints Markdown tables: small-message latency,
 # large-message throughput and peak RSS, callgrind instruction counts.
 # Takes about two minutes. QUILLRUN=/path/to/binary measures that binary instead
-# of building (no static row then).
+# of building.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${1:-}" = --inside ]; then
@@ -43,10 +43,7 @@ build() { # build DIR [cmake options]: quillrun only
 binary=${QUILLRUN:-}
 if [ -z "$binary" ]; then
   build "$out/plain" && binary=$out/plain/src/quillrun
-  build "$out/static" "-DCMAKE_EXE_LINKER_FLAGS=-static-libstdc++ -static-libgcc"
 fi
-static=$out/static/src/quillrun
-[ -z "${QUILLRUN:-}" ] || static=""
 mkdir -p "$out"
 gcc -O2 -shared -fPIC -o "$out/nodelay_shim.so" "$here/nodelay_shim.c" -ldl
 binary=$(cd "$(dirname "$binary")" && pwd)/$(basename "$binary")
@@ -54,4 +51,4 @@ echo "# quillrun benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(
 echo "# binary $binary ($(cd "$here/.." && git rev-parse --short HEAD 2>/dev/null || echo '?'))"
 echo
 exec unshare --user --map-root-user --mount --uts --net /bin/sh "$here/run.sh" --inside \
-  "$binary" "${1:-200}" "$out/nodelay_shim.so" $static
+  "$binary" "${1:-200}" "$out/nodelay_shim.so"
