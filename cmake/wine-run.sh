@@ -24,11 +24,9 @@
 #    started by a first process with its standard streams on /dev/null;
 #    otherwise those processes would hold the caller's pipes open for a
 #    second after the program has exited;
-#  - that first process removes USERNAME from the session's registry
-#    environment ("Volatile Environment"): Wine lays that list over the
-#    environment a program started from Unix gets, where Windows hands a
-#    child exactly the environment its parent passes. Without the entry the
-#    program sees USERNAME as the caller set it, or not at all.
+#  - the caller's USERNAME is carried past Wine, which lays the session's
+#    registry environment over it, in QUILLRUN_CALLER_USERNAME ("set:VALUE"
+#    or "unset"), for the end-to-end launcher to hand on exactly.
 # Outside a private user namespace nothing is mounted.
 set -eu
 
@@ -82,8 +80,12 @@ case "${1:-}" in
     mount -t overlay overlay \
       -o "lowerdir=$WINEPREFIX,upperdir=$scratch/upper,workdir=$scratch/work" "$WINEPREFIX"
     export TMPDIR="$scratch/tmp"
-    "$wine" reg.exe delete "HKCU\\Volatile Environment" /v USERNAME /f \
-      </dev/null >/dev/null 2>&1 || true
+    "$wine" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+  fi
+  if [ "${USERNAME+set}" ]; then
+    export QUILLRUN_CALLER_USERNAME="set:$USERNAME"
+  else
+    export QUILLRUN_CALLER_USERNAME=unset
   fi
   ;;
 *)

@@ -5,12 +5,14 @@
 //
 //   windows_launcher.exe ARGV0 PROGRAM.exe [ARGUMENT ...]
 //
-// The program inherits the standard handles, runs in a job that ends with
-// this process (killing the launcher kills the program), and its exit status
-// becomes this process's.
+// The program inherits the standard handles and the environment, with
+// USERNAME as the Unix caller set it (see restore_caller_username), runs in a
+// job that ends with this process (killing the launcher kills the program),
+// and its exit status becomes this process's.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -40,6 +42,22 @@ std::string quoted_program_name(const std::string &name) {
   return name.find_first_of(" \t") == std::string::npos ? name : "\"" + name + "\"";
 }
 
+// Wine lays the session's registry environment ("Volatile Environment",
+// which wineboot writes when a session starts, USERNAME among it) over the
+// environment of a program started from Unix, where Windows hands a child
+// exactly the environment its parent passes. wine-run.sh carries the Unix
+// caller's USERNAME past Wine in QUILLRUN_CALLER_USERNAME, as "set:VALUE" or
+// "unset"; the program gets exactly that.
+void restore_caller_username() {
+  const char *carried = std::getenv("QUILLRUN_CALLER_USERNAME");
+  if (carried == nullptr) return;
+  const std::string value = carried;
+  const std::string set = "set:";
+  SetEnvironmentVariableA("USERNAME",
+                          value.compare(0, set.size(), set) == 0 ? value.c_str() + set.size() : nullptr);
+  SetEnvironmentVariableA("QUILLRUN_CALLER_USERNAME", nullptr);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -47,6 +65,7 @@ int main(int argc, char **argv) {
     std::fputs("usage: windows_launcher ARGV0 PROGRAM.exe [ARGUMENT ...]\n", stderr);
     return 125;
   }
+  restore_caller_username();
   std::string command_line = quoted_program_name(argv[1]);
   for (int i = 3; i < argc; ++i) command_line += " " + quoted(argv[i]);
 
