@@ -20,14 +20,24 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 UNSHARE = ["unshare", "--user", "--map-root-user", "--mount", "--uts", "--net"]
 PYTHON = "/usr/bin/python3"  # Debian's, the one that has aiosmtpd
 
+HOST = b"mailhost.example.org"  # a case's host name unless it gives its own
+USERNAME = "tester"             # a case's USERNAME unless it gives its own
+SENDER = USERNAME.encode() + b"@" + HOST  # the sender those complete to
+WRAPPED = bool(os.environ.get("QUILLRUN_WRAPPER"))  # the Windows build, under Wine
+
+
+def wire(*lines):
+    """Lines as they cross SMTP, each with CR LF."""
+    return b"".join(line + b"\r\n" for line in lines)
+
 
 @dataclass
 class Case:
     argv: list = field(default_factory=lambda: ["quillrun"])  # argv[0] included
     stdin: bytes = b""
-    username: str | None = "tester"   # None: USERNAME unset
+    username: str | None = USERNAME   # None: USERNAME unset
     env: dict = field(default_factory=dict)  # more variables for the program
-    hostname: str = "mailhost.example.org"
+    hostname: str = HOST.decode()
     hosts: str | None = None          # /etc/hosts text; None maps hostname and localhost
     ini: str | None = None            # /etc/tidewharf.ini text; None: no such file
     server: str | None = "script"     # "script", "aiosmtpd" or None

@@ -113,8 +113,7 @@ def command(case):
     copy = os.path.join(BINDIR, argv0.lstrip("/") or "quillrun")
     if wrapper and not copy.endswith(".exe"):
         copy += ".exe"
-    os.makedirs(os.path.dirname(copy), exist_ok=True)
-    shutil.copy2(binary, copy)
+    copy_file(binary, copy)
     if wrapper:
         # "{argv0}" in the wrapper stands for argv[0] as the case gives it.
         wrapper = [carried_out_of_tmp(w).replace("{argv0}", argv0) for w in wrapper]
@@ -126,9 +125,12 @@ def carried_out_of_tmp(word):
     """A wrapper file the build keeps under /tmp, copied to where the case still sees it."""
     if not (word.startswith("/tmp/") and os.path.isfile(word)):
         return word
-    copy = os.path.join(BINDIR, "wrapper", os.path.basename(word))
+    return copy_file(word, os.path.join(BINDIR, "wrapper", os.path.basename(word)))
+
+
+def copy_file(source, copy):
     os.makedirs(os.path.dirname(copy), exist_ok=True)
-    shutil.copy2(word, copy)
+    shutil.copy2(source, copy)
     return copy
 
 

@@ -1,16 +1,12 @@
 """Command line, run modes and the invocation log, end to end."""
 
-import os
 import re
 import unittest
 
-from harness import ANY, Case, Row, table
+from harness import ANY, HOST, SENDER, WRAPPED, Case, Row, table, wire
 
-HOST = b"mailhost.example.org"
-SENDER = b"tester@" + HOST
 QUEUE = b"Use: queuelet s\n"
 MSG = b"Subject: test\n\nhello\n"
-WRAPPED = bool(os.environ.get("QUILLRUN_WRAPPER"))
 
 HELP = re.compile(
     rb"\Aquillrun version \d+\.\d+\.\d+\n"
@@ -33,10 +29,6 @@ CTIME = rb"[A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \d{4}\n"
 def record(line, before=b""):
     """The whole invocation log: `before`, then one record whose second line is `line`."""
     return re.compile(rb"\A" + re.escape(before) + CTIME + re.escape(line) + rb"\Z")
-
-
-def wire(*lines):
-    return b"".join(line + b"\r\n" for line in lines)
 
 
 def dialogue(*rcpts, sender=SENDER, helo=HOST):

@@ -7,15 +7,9 @@ byte, besides stdout, the exit status and the spool file (see harness.check_row)
 
 import re
 
-from harness import Case, Row, table
+from harness import HOST, SENDER, Case, Row, table, wire
 
-HOST = b"mailhost.example.org"
-SENDER = b"tester@" + HOST
 MSG = b"Subject: s\n\nhi\n"
-
-
-def wire(*lines):
-    return b"".join(line + b"\r\n" for line in lines)
 
 
 def rcpt(*addrs):

@@ -2,7 +2,6 @@
 
 import dataclasses
 import json
-import os
 import re
 import stat
 import subprocess
@@ -10,14 +9,11 @@ from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 
 import harness
-from harness import Case, Result, Row, table
+from harness import HOST, SENDER, WRAPPED, Case, Result, Row, table, wire
 
-HOST = b"mailhost.example.org"
-SENDER = b"tester@" + HOST
 FROM = b"From: <" + SENDER + b">"
 TO_A = b"To: <a@b>"
 MARK = b"[message did not contain a body]"
-WRAPPED = bool(os.environ.get("QUILLRUN_WRAPPER"))
 
 
 @dataclass
@@ -102,10 +98,6 @@ def probe_table(rows):
             with ThreadPoolExecutor(4) as pool:
                 cls.results = dict(zip(rows, pool.map(one, [row.case for row in rows.values()])))
     return Table
-
-
-def wire(*lines):
-    return b"".join(line + b"\r\n" for line in lines)
 
 
 def sent(argv, stdin, rcpts, *lines, stdout=b"", **kw):

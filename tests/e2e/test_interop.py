@@ -5,15 +5,9 @@ line ends included, so what it stores must be the rewritten message byte
 for byte.
 """
 
-from harness import Case, Row, table
+from harness import HOST, SENDER, Case, Row, table, wire
 
-HOST = b"mailhost.example.org"
-SENDER = b"tester@" + HOST
 FROM = b"From: <" + SENDER + b">"
-
-
-def wire(*lines):
-    return b"".join(line + b"\r\n" for line in lines)
 
 
 def received(content, rcpts, mail_from=SENDER, helo=HOST):

@@ -1,15 +1,10 @@
 """Sender identity, address refusals and the connection to the server, end to end."""
 
-from harness import Case, Row, table
+from harness import HOST, Case, Row, table, wire
 
-HOST = b"mailhost.example.org"
 MSG = b"Subject: s\n\nhi\n"
 BARE = {"hostname": "mailhost", "hosts": "127.0.0.1\tmailhost localhost\n"}
 DOMAIN = "g_quillrun_domain corp.example\n"
-
-
-def wire(*lines):
-    return b"".join(line + b"\r\n" for line in lines)
 
 
 def q(*argv, stdin=MSG, **kw):

@@ -14,16 +14,12 @@ the other tests; here they are read as they lie on disk).
 
 import dataclasses
 import json
-import os
 import subprocess
 import unittest
 
 import harness
-from harness import Case
+from harness import HOST, SENDER, WRAPPED, Case
 
-HOST = b"mailhost.example.org"
-SENDER = b"tester@" + HOST
-WRAPPED = bool(os.environ.get("QUILLRUN_WRAPPER"))
 
 # A message with CR LF line ends and 0x1A at the start of a line, inside a
 # line, at the end of a line, alone on a line, and as the last byte.
