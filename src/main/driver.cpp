@@ -19,8 +19,6 @@
 namespace invocation {
 namespace {
 
-constexpr const char* kCannotRead = "Cannot read message from standard input\n";
-
 void print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
 // Runs the intake into a new spool file; on success `spool_name` names it.
@@ -40,7 +38,7 @@ int take_in_message(CommandLine &line, const std::string &to_value, std::string 
     spool_name = spool.name;
     return kSuccess;
   case intake::CopyOutcome::read_failed:
-    print(kCannotRead);
+    print("Cannot read message from standard input\n");
     break;
   case intake::CopyOutcome::write_failed:
     print("Cannot write temp file (" + spool.name + ")\n");
