@@ -15,7 +15,13 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${1:-}" = --inside ]; then
+  binary=$2 runs=$3 shim=$4
   ip link set lo up
+  # The tree may lie under /tmp, which is covered below: what runs goes to a
+  # private /run first.
+  mount -t tmpfs bench-run /run
+  mkdir /run/bench
+  cp "$here/bench.py" "$here/sink.py" "$binary" "$shim" /run/bench/
   mount -t tmpfs bench /tmp
   mkdir /tmp/etc-upper /tmp/etc-work /tmp/spool
   mount -t overlay overlay -o lowerdir=/etc,upperdir=/tmp/etc-upper,workdir=/tmp/etc-work /etc
@@ -23,8 +29,9 @@ if [ "${1:-}" = --inside ]; then
   echo "127.0.0.1 localhost mail.example.org" >/etc/hosts
   printf 'g_smtp_port 2525\ng_work /tmp/spool\n' >/etc/tidewharf.ini
   rm -f /etc/msmtprc
-  shift
-  exec env HOME=/tmp USERNAME=bench python3 "$here/bench.py" "$@"
+  cd /run/bench # the working directory may be covered too
+  exec env HOME=/tmp USERNAME=bench python3 /run/bench/bench.py \
+    "/run/bench/$(basename "$binary")" "$runs" "/run/bench/$(basename "$shim")"
 fi
 
 missing=""
