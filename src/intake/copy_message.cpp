@@ -1,14 +1,14 @@
 #include "intake/copy_message.h"
 
-#include "intake/line_reader.h"
 #include "log/debug_log.h"
+#include "log/report.h"
 
 namespace intake {
 namespace {
 
 // Passes on what one step produced; false when the spool file refuses it.
 bool pass_on(RewriteOutput &out, std::FILE *spool) {
-  if (!out.messages.empty()) std::fputs(out.messages.c_str(), stdout);
+  if (!out.messages.empty()) logs::report(out.messages);
   if (!out.debug.empty()) logs::debug_log(out.debug);
   bool written = std::fwrite(out.spool.data(), 1, out.spool.size(), spool) == out.spool.size();
   out.spool.clear();
@@ -19,29 +19,22 @@ bool pass_on(RewriteOutput &out, std::FILE *spool) {
 
 } // namespace
 
-CopyOutcome copy_message(std::FILE *input, std::FILE *spool, const RewriteOptions &options,
+CopyOutcome copy_message(io::BlockReader &input, std::FILE *spool, const RewriteOptions &options,
                          RecipientList &list) {
-  LineReader reader{input};
   RewriteState state;
   RewriteOutput out;
-  std::string line;
-  bool written = true;
-  while (written && read_line(reader, line)) {
-    LineVerdict verdict = rewrite_line(line, options, state, list, out);
-    written = pass_on(out, spool);
-    if (verdict == LineVerdict::end_of_message) break;
+  for (std::string_view bytes = io::unconsumed(input); !bytes.empty();
+       bytes = io::unconsumed(input)) {
+    Taken taken = take_input(bytes, options, state, list, out);
+    io::consume(input, taken.consumed);
+    if (!pass_on(out, spool)) return CopyOutcome::write_failed;
+    if (taken.verdict == Verdict::header_line_too_long) return CopyOutcome::header_line_too_long;
+    if (taken.verdict == Verdict::end_of_message) break;
   }
-  if (reader.failed) {
-    std::fclose(spool);
-    return CopyOutcome::read_failed;
-  }
-  if (written) {
-    finish_message(options, state, out);
-    written = pass_on(out, spool);
-  }
-  written = std::fflush(spool) == 0 && written;
-  written = std::fclose(spool) == 0 && written;
-  return written ? CopyOutcome::copied : CopyOutcome::write_failed;
+  if (input.error != 0) return CopyOutcome::read_failed;
+  finish_message(options, state, list, out);
+  if (!pass_on(out, spool) || std::fflush(spool) != 0) return CopyOutcome::write_failed;
+  return std::fseek(spool, 0, SEEK_SET) == 0 ? CopyOutcome::copied : CopyOutcome::write_failed;
 }
 
 } // namespace intake

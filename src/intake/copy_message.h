@@ -1,21 +1,24 @@
 // The intake's loop: standard input through the header rewriting into the
-// spool file.
+// spool file, block by block.
 #pragma once
 
 #include "intake/message_rewrite.h"
+#include "io/block_reader.h"
 
 #include <cstdio>
 
 namespace intake {
 
-enum class CopyOutcome { copied, read_failed, write_failed };
+inline constexpr const char *kHeaderLineTooLong = "Header line too long\n";
+
+enum class CopyOutcome { copied, read_failed, write_failed, header_line_too_long };
 
 /// Copies `input` into `spool` with the header rewritten, up to the end of
-/// input or the terminating "." line; prints the intake's messages on
-/// standard output and writes debug entries in debug mode. Closes `spool`.
-/// A read error or a spool write error (flush and close included) is an
-/// outcome of its own: the spool file then holds no whole message.
-CopyOutcome copy_message(std::FILE *input, std::FILE *spool, const RewriteOptions &options,
+/// input or the terminating "." line (the bytes after it stay unconsumed in
+/// `input`); prints the intake's messages as they arise and writes debug
+/// entries in debug mode. When copied, `spool` is flushed and rewound, ready
+/// to be sent. Any other outcome leaves no whole message in `spool`.
+CopyOutcome copy_message(io::BlockReader &input, std::FILE *spool, const RewriteOptions &options,
                          RecipientList &list);
 
 } // namespace intake

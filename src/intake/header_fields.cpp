@@ -1,5 +1,7 @@
 #include "intake/header_fields.h"
 
+#include "text/ascii.h"
+
 namespace intake {
 namespace {
 
@@ -14,8 +16,7 @@ constexpr HeaderField kFields[] = {
 bool same_letters(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
+    if (ascii::to_lower(a[i]) != ascii::to_lower(b[i])) return false;
   }
   return true;
 }

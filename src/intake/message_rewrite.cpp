@@ -4,8 +4,6 @@
 #include "intake/header_fields.h"
 #include "intake/header_fold.h"
 
-#include <algorithm>
-
 namespace intake {
 namespace {
 
@@ -64,36 +62,120 @@ bool take_header_line(const std::string &line, const RewriteOptions &options, Re
   return !match.field->is_removed;
 }
 
-} // namespace
-
-LineVerdict rewrite_line(std::string &line, const RewriteOptions &options, RewriteState &state,
-                         RecipientList &list, RewriteOutput &out) {
-  // A CR before the LF ends the line; any other CR is dropped, and the text
-  // around it kept, so no line of the spool file holds one.
-  line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
-  if (!options.ignore_dot && line == ".") return LineVerdict::end_of_message;
-
-  if (state.in_header) {
-    if (line.empty() || ends_header_unannounced(line)) {
-      state.in_header = false;
-      state.address_continuation = false;
-      write_synthesized_headers(options, state, out);
-      if (!line.empty()) out.spool += '\n';
-    } else {
-      if (take_header_line(line, options, state, list, out)) append_folded(line, out.spool);
-      return LineVerdict::more;
-    }
+// Appends `bytes` to the header line without their carriage returns; false
+// once the line is longer than may be held.
+bool hold_header_bytes(std::string_view bytes, std::string &line) {
+  for (std::size_t start = 0; start < bytes.size();) {
+    std::size_t cr = bytes.find('\r', start);
+    if (cr == std::string_view::npos) cr = bytes.size();
+    line.append(bytes, start, cr - start);
+    start = cr + 1;
   }
-
-  // One allocation for the line and its LF, however long the line is.
-  out.spool.reserve(out.spool.size() + line.size() + 1);
-  out.spool += line;
-  out.spool += '\n';
-  state.body_seen = state.body_seen || !line.empty();
-  return LineVerdict::more;
+  return line.size() <= kMaxHeldHeaderLine;
 }
 
-void finish_message(const RewriteOptions &options, const RewriteState &state, RewriteOutput &out) {
+// A whole header line, read up to its LF or the end of input, is in
+// `state.header_line`: it is ruled on and the line emptied.
+Verdict end_header_line(const RewriteOptions &options, RewriteState &state, RecipientList &list,
+                        RewriteOutput &out) {
+  std::string &line = state.header_line;
+  Verdict verdict = Verdict::more;
+  if (!options.ignore_dot && line == ".") {
+    verdict = Verdict::end_of_message;
+  } else if (line.empty() || ends_header_unannounced(line)) {
+    state.in_header = false;
+    state.address_continuation = false;
+    write_synthesized_headers(options, state, out);
+    out.spool += '\n';
+    if (!line.empty()) {
+      out.spool += line;
+      out.spool += '\n';
+      state.body_seen = true;
+    }
+  } else if (take_header_line(line, options, state, list, out)) {
+    append_folded(line, out.spool);
+  }
+  line.clear();
+  return verdict;
+}
+
+// Passes body bytes on without their carriage returns, up to the end of a
+// "." line if one comes; returns how many were taken. Only a line start and
+// a pending lone dot need remembering between pieces.
+std::size_t take_body(std::string_view input, const RewriteOptions &options, RewriteState &state,
+                      RewriteOutput &out, bool &ended) {
+  std::size_t at = 0;
+  while (at < input.size()) {
+    const char c = input[at];
+    if (c == '\r') {
+      ++at;
+      continue;
+    }
+    if (state.dot_pending) {
+      state.dot_pending = false;
+      if (c == '\n') {
+        ended = true;
+        return at + 1;
+      }
+      out.spool += '.';
+      state.at_line_start = false;
+      state.body_seen = true;
+    } else if (state.at_line_start && c == '.' && !options.ignore_dot) {
+      state.dot_pending = true;
+      ++at;
+      continue;
+    }
+    if (c == '\n') {
+      out.spool += '\n';
+      state.at_line_start = true;
+      ++at;
+      continue;
+    }
+    std::size_t end = input.find_first_of("\r\n", at);
+    if (end == std::string_view::npos) end = input.size();
+    out.spool.append(input, at, end - at);
+    state.at_line_start = false;
+    state.body_seen = true;
+    at = end;
+  }
+  return at;
+}
+
+} // namespace
+
+Taken take_input(std::string_view input, const RewriteOptions &options, RewriteState &state,
+                 RecipientList &list, RewriteOutput &out) {
+  std::size_t at = 0;
+  while (at < input.size()) {
+    if (!state.in_header) {
+      bool ended = false;
+      at += take_body(input.substr(at), options, state, out, ended);
+      return {at, ended ? Verdict::end_of_message : Verdict::more};
+    }
+    std::size_t newline = input.find('\n', at);
+    std::size_t end = newline == std::string_view::npos ? input.size() : newline;
+    if (!hold_header_bytes(input.substr(at, end - at), state.header_line)) {
+      return {end, Verdict::header_line_too_long};
+    }
+    if (newline == std::string_view::npos) return {input.size(), Verdict::more};
+    at = newline + 1;
+    Verdict verdict = end_header_line(options, state, list, out);
+    if (verdict != Verdict::more) return {at, verdict};
+  }
+  return {at, Verdict::more};
+}
+
+void finish_message(const RewriteOptions &options, RewriteState &state, RecipientList &list,
+                    RewriteOutput &out) {
+  // A last line without LF is a line like any other; as a lone "." it ends
+  // the message unwritten.
+  if (state.in_header && !state.header_line.empty()) end_header_line(options, state, list, out);
+  if (state.dot_pending) {
+    state.dot_pending = false;
+  } else if (!state.in_header && !state.at_line_start) {
+    out.spool += '\n';
+    state.at_line_start = true;
+  }
   if (state.in_header) {
     write_synthesized_headers(options, state, out);
     out.spool += '\n';

@@ -2,6 +2,8 @@
 
 #include "config/ini.h"
 #include "log/debug_log.h"
+#include "io/block_reader.h"
+#include "platform/private_file.h"
 #include "platform/system.h"
 
 #include <random>
@@ -42,8 +44,15 @@ SpoolFile create_spool_file(bool debug) {
     spool.name = spool_fallback_name(work_directory, platform::process_id());
     spool.file = platform::create_private_file(spool.name);
   }
+  // Whole blocks reach the disk, not stdio's default few kilobytes.
+  if (spool.file != nullptr) std::setvbuf(spool.file, nullptr, _IOFBF, io::kBlockSize);
   if (debug) logs::debug_log("Using temp file (" + spool.name + ") \n");
   return spool;
+}
+
+void remove_spool_file(SpoolFile &spool) {
+  platform::remove_private_file(spool.name, spool.file);
+  spool.file = nullptr;
 }
 
 } // namespace intake

@@ -1,5 +1,6 @@
 // The spool file: where the rewritten message waits between intake and
-// delivery.
+// delivery. It is created once, written, rewound and sent through one
+// handle, never opened again by name.
 #pragma once
 
 #include <cstdio>
@@ -11,7 +12,7 @@ inline constexpr const char *kDefaultWorkDirectory = "/tmp";
 
 struct SpoolFile {
   std::string name;          ///< the name last tried, on failure too
-  std::FILE *file = nullptr; ///< open for writing; nullptr when creation failed
+  std::FILE *file = nullptr; ///< open for reading and writing; nullptr when creation failed
 };
 
 /// The two names tried, in order, in `work_directory`: "tidewharf" with six
@@ -23,5 +24,8 @@ std::string spool_fallback_name(const std::string &work_directory, int process_i
 /// configured work directory, or in "/tmp", created if missing, when none is
 /// configured. Writes the debug entry for the name in debug mode.
 SpoolFile create_spool_file(bool debug);
+
+/// Removes the spool file and closes it.
+void remove_spool_file(SpoolFile &spool);
 
 } // namespace intake

@@ -1,78 +1,104 @@
 #include "main/driver.h"
 
 #include "config/ini.h"
+#include "intake/address.h"
 #include "intake/copy_message.h"
 #include "intake/spool_file.h"
+#include "io/block_reader.h"
 #include "log/invocation_log.h"
+#include "log/report.h"
 #include "main/address_checks.h"
 #include "main/command_line.h"
 #include "main/run_modes.h"
 #include "main/sender.h"
+#include "platform/private_file.h"
 #include "platform/system.h"
 #include "smtp/connection.h"
 #include "smtp/delivery.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 
 namespace invocation {
 namespace {
 
-void print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+constexpr const char *kOutOfMemory = "Out of memory\n";
 
-// Runs the intake into a new spool file; on success `spool_name` names it.
-int take_in_message(CommandLine &line, const std::string &to_value, std::string &spool_name) {
+// Wherever an allocation fails, the run ends the same way: the message, the
+// spool file removed, status 1.
+[[noreturn]] void out_of_memory() {
+  logs::report(kOutOfMemory);
+  platform::abandon_run();
+}
+
+// Copies standard input into the spool file; false, after its message, when
+// the spool file holds no whole message.
+bool take_in_message(CommandLine &line, const std::string &to_value,
+                     const intake::SpoolFile &spool) {
   const RunSettings &settings = line.settings;
-  intake::SpoolFile spool = intake::create_spool_file(settings.debug);
-  if (spool.file == nullptr) {
-    // The name may be someone else's file: it is left alone.
-    print("Cannot create temp file (" + spool.name + ")\n");
-    return kFailure;
-  }
   intake::RewriteOptions options{settings.extract_recipients, settings.ignore_dot, settings.debug,
                                  from_value(settings.sender), to_value};
   platform::use_binary_standard_input();
-  switch (intake::copy_message(stdin, spool.file, options, line.recipients)) {
+  io::BlockReader input{platform::read_standard_input};
+  switch (intake::copy_message(input, spool.file, options, line.recipients)) {
   case intake::CopyOutcome::copied:
-    spool_name = spool.name;
-    return kSuccess;
+    // A caller that reads on finds standard input just after the "." line.
+    platform::unread_standard_input(io::read_ahead(input));
+    return true;
   case intake::CopyOutcome::read_failed:
-    print("Cannot read message from standard input\n");
-    break;
+    logs::report("Cannot read message from standard input\n");
+    return false;
   case intake::CopyOutcome::write_failed:
-    print("Cannot write temp file (" + spool.name + ")\n");
-    break;
+    logs::report("Cannot write temp file (" + spool.name + ")\n");
+    return false;
+  case intake::CopyOutcome::header_line_too_long:
+    logs::report(intake::kHeaderLineTooLong);
+    return false;
   }
-  platform::remove_file(spool.name);
-  return kFailure;
+  return false;
+}
+
+std::vector<std::string> envelope_forms(const intake::RecipientList &list) {
+  std::vector<std::string> forms;
+  forms.reserve(list.entries.size());
+  for (const std::string &entry : list.entries) forms.push_back(intake::envelope_address(entry));
+  return forms;
 }
 
 int deliver_message(CommandLine &line) {
+  platform::end_run_on_interrupt();
   RunSettings &settings = line.settings;
   if (line.recipients.entries.empty()) settings.extract_recipients = true;
   const std::string to_value = intake::join_recipients(line.recipients);
   settings.sender = completed_sender(settings.sender, smtp::local_host_name,
                                      [] { return config::ini_lookup(config::kDomainKey); });
   if (auto refusal = refusal_of_addresses(settings, line.recipients)) {
-    print(*refusal);
+    logs::report(*refusal);
     return kFailure;
   }
 
-  std::string spool_name;
-  if (take_in_message(line, to_value, spool_name) != kSuccess) return kFailure;
-
-  smtp::DeliveryRequest request{settings.server_host,
-                                helo_argument(settings.sender),
-                                envelope_sender(settings.sender, settings.envelope_sender_override),
-                                &line.recipients.entries,
-                                spool_name,
-                                settings.debug};
-  smtp::DeliveryOutcome outcome = smtp::deliver(request);
-  platform::remove_file(spool_name);
-  print(outcome.messages);
-  std::fputs(outcome.error_stream.c_str(), stderr);
-  return outcome.delivered ? kSuccess : kFailure;
+  intake::SpoolFile spool = intake::create_spool_file(settings.debug);
+  if (spool.file == nullptr) {
+    // The name may be someone else's file: it is left alone.
+    logs::report("Cannot create temp file (" + spool.name + ")\n");
+    return kFailure;
+  }
+  bool delivered = false;
+  if (take_in_message(line, to_value, spool)) {
+    const std::vector<std::string> recipients = envelope_forms(line.recipients);
+    smtp::DeliveryRequest request{settings.server_host,
+                                  helo_argument(settings.sender),
+                                  envelope_sender(settings.sender, settings.envelope_sender_override),
+                                  &recipients,
+                                  spool.file,
+                                  spool.name,
+                                  settings.debug,
+                                  {}};
+    delivered = smtp::deliver(request);
+  }
+  intake::remove_spool_file(spool);
+  return delivered ? kSuccess : kFailure;
 }
 
 bool contains(const std::string &text, const char *part) {
@@ -82,6 +108,7 @@ bool contains(const std::string &text, const char *part) {
 } // namespace
 
 int run(const std::vector<std::string> &args) {
+  std::set_new_handler(out_of_memory);
   const std::time_t start = std::time(nullptr);
   smtp::start_sockets();
   const std::string sender = default_sender(std::getenv("USERNAME"));
@@ -89,16 +116,16 @@ int run(const std::vector<std::string> &args) {
 
   const std::string program = args.empty() ? std::string() : args.front();
   if (contains(program, "mailq")) {
-    print(kQueueReply);
+    logs::report(kQueueReply);
     return kSuccess;
   }
   if (contains(program, "newaliases")) return kSuccess;
 
   CommandLine line = parse_command_line(args, sender);
-  print(line.messages);
+  logs::report(line.messages);
   switch (line.mode) {
   case RunMode::queue_reply:
-    print(kQueueReply);
+    logs::report(kQueueReply);
     return kSuccess;
   case RunMode::alias_noop:
     return kSuccess;

@@ -1,8 +1,10 @@
 #include "main/run_modes.h"
 
+#include "log/report.h"
 #include "platform/system.h"
 
 #include <cstdio>
+#include <string>
 
 namespace invocation {
 namespace {
@@ -26,8 +28,8 @@ constexpr const char *kHelpText =
 } // namespace
 
 void print_help() {
-  std::fputs("quillrun version " QUILLRUN_VERSION "\n", stdout);
-  std::fputs(kHelpText, stdout);
+  logs::report("quillrun version " QUILLRUN_VERSION "\n");
+  logs::report(kHelpText);
 }
 
 void run_fake_daemon() {
@@ -36,7 +38,8 @@ void run_fake_daemon() {
     std::fprintf(file, "%d", pid);
     std::fclose(file);
   }
-  std::printf("Running as a fake daemon pid = %d\n", pid);
+  // Flushed at once, so that a caller reading the output sees the line.
+  logs::report("Running as a fake daemon pid = " + std::to_string(pid) + "\n");
   std::fflush(nullptr);
   for (;;) platform::sleep_seconds(60);
 }

@@ -38,26 +38,27 @@ std::optional<std::uint32_t> resolve_ipv4(const std::string &name);
 /// A new blocking IPv4 stream socket, or kInvalidSocket.
 Socket create_stream_socket();
 
-/// Connects `socket` to `address` (network byte order) and `port`.
-/// Returns false on failure; last_socket_error() then tells why.
+/// Connects `socket` to `address` (network byte order) and `port`, waiting
+/// as long as the system lets it. Returns false on failure;
+/// last_socket_error() then tells why.
 bool connect_socket(Socket socket, std::uint32_t address, std::uint16_t port);
 
 /// The last socket error as a Windows Sockets code (0 after a success).
 int last_socket_error();
 
-/// Sends `data` in one call. Returns the number of bytes the call reports,
-/// -1 on an error, a closed peer (never a signal) or a send blocked for
-/// longer than the send time limit that connect_socket set.
-long send_bytes(Socket socket, std::string_view data);
-
-struct Received {
-  long count = 0;         ///< bytes received; 0 when the peer closed, -1 on error
-  bool timed_out = false; ///< nothing arrived within the time given
+struct Transfer {
+  long count = 0;         ///< bytes moved (a receive: 0 when the peer closed); -1 on error
+  bool timed_out = false; ///< the socket was not ready within the time given
 };
+
+/// Waits at most `timeout_ms` milliseconds for room to send, then sends what
+/// of `data` the socket takes at once (never blocking longer). A closed peer
+/// is an error, never a signal.
+Transfer send_some(Socket socket, std::string_view data, int timeout_ms);
 
 /// One receive of at most `capacity` bytes into `buffer`, waiting at most
 /// `timeout_ms` milliseconds for the first byte.
-Received receive_bytes(Socket socket, char *buffer, std::size_t capacity, int timeout_ms);
+Transfer receive_some(Socket socket, char *buffer, std::size_t capacity, int timeout_ms);
 
 /// Sends small segments at once from now on (TCP_NODELAY).
 void send_without_delay(Socket socket);

@@ -8,7 +8,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <vector>
@@ -16,13 +15,20 @@
 namespace platform {
 namespace {
 
-// A send blocked for longer than this fails (RFC 5321 4.5.3.2 allows the
-// server 3 minutes to take each block of data).
-constexpr int kSendLimitSeconds = 180;
-
 int saved_error = 0;
 
 void save_error(int error_number) { saved_error = windows_sockets_code(error_number); }
+
+// Waits for `events` on the socket; true when ready, false when the time ran
+// out. An error or a hang-up counts as ready: the call that follows reports it.
+bool ready_for(Socket socket, short events, int timeout_ms) {
+  pollfd waiting{static_cast<int>(socket), events, 0};
+  int ready;
+  do {
+    ready = poll(&waiting, 1, timeout_ms);
+  } while (ready < 0 && errno == EINTR);
+  return ready != 0;
+}
 
 } // namespace
 
@@ -125,30 +131,24 @@ bool connect_socket(Socket socket, std::uint32_t address, std::uint16_t port) {
     return false;
   }
   save_error(0);
-  timeval limit{kSendLimitSeconds, 0};
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   return true;
 }
 
 int last_socket_error() { return saved_error; }
 
-long send_bytes(Socket socket, std::string_view data) {
+Transfer send_some(Socket socket, std::string_view data, int timeout_ms) {
+  if (!ready_for(socket, POLLOUT, timeout_ms)) return {0, true};
   // MSG_NOSIGNAL: a peer that has closed gives EPIPE, not a fatal SIGPIPE.
   ssize_t sent;
   do {
-    sent = send(static_cast<int>(socket), data.data(), data.size(), MSG_NOSIGNAL);
+    sent = send(static_cast<int>(socket), data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   } while (sent < 0 && errno == EINTR);
-  return static_cast<long>(sent);
+  if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return {0, false};
+  return {static_cast<long>(sent), false};
 }
 
-Received receive_bytes(Socket socket, char *buffer, std::size_t capacity, int timeout_ms) {
-  pollfd waiting{static_cast<int>(socket), POLLIN, 0};
-  int ready;
-  do {
-    ready = poll(&waiting, 1, timeout_ms);
-  } while (ready < 0 && errno == EINTR);
-  if (ready == 0) return {0, true};
-  if (ready < 0) return {-1, false};
+Transfer receive_some(Socket socket, char *buffer, std::size_t capacity, int timeout_ms) {
+  if (!ready_for(socket, POLLIN, timeout_ms)) return {0, true};
   ssize_t count;
   do {
     count = recv(static_cast<int>(socket), buffer, capacity, 0);

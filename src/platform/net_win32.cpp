@@ -5,10 +5,6 @@
 namespace platform {
 namespace {
 
-// A send blocked for longer than this fails (RFC 5321 4.5.3.2 allows the
-// server 3 minutes to take each block of data).
-constexpr int kSendLimitMilliseconds = 180 * 1000;
-
 int saved_error = 0;
 
 // The library's own last error code, whether the call failed or not (a
@@ -16,6 +12,21 @@ int saved_error = 0;
 void save_error() { saved_error = WSAGetLastError(); }
 
 SOCKET native(Socket socket) { return static_cast<SOCKET>(socket); }
+
+// Waits until the socket is readable or writable; true when ready, false when
+// the time ran out. An error counts as ready: the call that follows reports it.
+bool ready_for(Socket socket, bool writing, int timeout_ms) {
+  fd_set wanted;
+  fd_set failed;
+  FD_ZERO(&wanted);
+  FD_ZERO(&failed);
+  FD_SET(native(socket), &wanted);
+  FD_SET(native(socket), &failed);
+  timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+  int ready = writing ? select(0, nullptr, &wanted, &failed, &limit)
+                      : select(0, &wanted, nullptr, &failed, &limit);
+  return ready != 0;
+}
 
 } // namespace
 
@@ -59,27 +70,24 @@ bool connect_socket(Socket socket, std::uint32_t address, std::uint16_t port) {
   int failed = connect(native(socket), reinterpret_cast<const sockaddr *>(&server), sizeof server);
   save_error();
   if (failed != 0) return false;
-  // Winsock takes the send time limit as a DWORD of milliseconds.
-  DWORD limit = kSendLimitMilliseconds;
-  setsockopt(native(socket), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&limit),
-             sizeof limit);
+  // Windows Sockets 1.1 has no send time-out: sends wait in select and then
+  // take only what fits, which a non-blocking socket guarantees.
+  u_long non_blocking = 1;
+  ioctlsocket(native(socket), static_cast<long>(FIONBIO), &non_blocking);
   return true;
 }
 
 int last_socket_error() { return saved_error; }
 
-long send_bytes(Socket socket, std::string_view data) {
-  return send(native(socket), data.data(), static_cast<int>(data.size()), 0);
+Transfer send_some(Socket socket, std::string_view data, int timeout_ms) {
+  if (!ready_for(socket, true, timeout_ms)) return {0, true};
+  int sent = send(native(socket), data.data(), static_cast<int>(data.size()), 0);
+  if (sent == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return {0, false};
+  return {sent, false};
 }
 
-Received receive_bytes(Socket socket, char *buffer, std::size_t capacity, int timeout_ms) {
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(native(socket), &readable);
-  timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-  int ready = select(0, &readable, nullptr, nullptr, &limit);
-  if (ready == 0) return {0, true};
-  if (ready == SOCKET_ERROR) return {-1, false};
+Transfer receive_some(Socket socket, char *buffer, std::size_t capacity, int timeout_ms) {
+  if (!ready_for(socket, false, timeout_ms)) return {0, true};
   return {recv(native(socket), buffer, static_cast<int>(capacity), 0), false};
 }
 

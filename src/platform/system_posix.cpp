@@ -1,6 +1,6 @@
 #include "platform/system.h"
 
-#include <fcntl.h>
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,18 +12,19 @@ void sleep_seconds(unsigned seconds) { sleep(seconds); }
 
 void make_directory(const std::string &path) { mkdir(path.c_str(), 0777); }
 
-void remove_file(const std::string &path) { unlink(path.c_str()); }
+void use_binary_standard_input() {}
 
-std::FILE *create_private_file(const std::string &path) {
-  // O_EXCL with O_CREAT refuses an existing name, a symbolic link included,
-  // so a name planted by another user is never opened or followed.
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return nullptr;
-  std::FILE *file = fdopen(fd, "wb");
-  if (file == nullptr) close(fd);
-  return file;
+long read_standard_input(char *buffer, std::size_t capacity) {
+  ssize_t count;
+  do {
+    errno = 0;
+    count = read(STDIN_FILENO, buffer, capacity);
+  } while (count < 0 && errno == EINTR);
+  return static_cast<long>(count);
 }
 
-void use_binary_standard_input() {}
+void unread_standard_input(std::size_t count) {
+  if (count > 0) lseek(STDIN_FILENO, -static_cast<off_t>(count), SEEK_CUR);
+}
 
 } // namespace platform

@@ -1,10 +1,11 @@
-// The message text after DATA: spool lines as SMTP text lines (RFC 5321
-// 4.5.2 transparency, 4.5.3.1.6 line length).
+// The message text after DATA: spool bytes in their wire form (RFC 5321
+// 4.5.2 transparency, 4.5.3.1.6 line length), streamed in blocks.
 #pragma once
 
+#include "io/block_reader.h"
 #include "smtp/session.h"
 
-#include <cstdio>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,15 +14,21 @@ namespace smtp {
 /// 998 characters before CR LF, RFC 5321 4.5.3.1.6.
 inline constexpr std::size_t kMaxTextLine = 998;
 
-/// Takes the next piece off the front of a spool line (without its LF) and
-/// puts its wire form in `wire`: at most 998 characters, a dot added in front
-/// when it begins with one, and CR LF. An empty line is one empty piece.
-void take_wire_piece(std::string_view &line, std::string &wire);
+struct WireState {
+  std::size_t column = 0; ///< characters of the current line already sent
+};
+
+/// Appends the wire form of spool bytes, cut anywhere, to `wire`: each LF
+/// becomes CR LF, a line longer than 998 characters goes out in pieces of
+/// 998 (a line of exactly 998 stays whole), and a dot is added in front of
+/// every piece that begins with one.
+void append_wire_form(std::string_view spool_bytes, WireState &state, std::string &wire);
 
 enum class BodyOutcome { sent, send_failed, read_failed };
 
-/// Sends every line of `spool`, one send per piece; stops at the first piece
-/// not sent whole or at a read error.
-BodyOutcome send_message_body(Session &session, std::FILE *spool);
+/// Sends the whole spool file in its wire form, block by block, each block
+/// within the session's send limit; stops at the first block not sent whole
+/// or at a read error (`spool.error` then tells which).
+BodyOutcome send_message_body(Session &session, io::BlockReader &spool);
 
 } // namespace smtp

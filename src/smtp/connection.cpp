@@ -1,14 +1,13 @@
 #include "smtp/connection.h"
 
-#include <cstdio>
+#include "log/report.h"
+#include "text/ascii.h"
 
 namespace smtp {
 namespace {
 
 // The host name buffer holds 190 bytes with the terminator.
 constexpr std::size_t kHostNameLength = 190;
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 std::string_view without_brackets(std::string_view text) {
   if (!text.empty() && text.front() == '[') text.remove_prefix(1);
@@ -21,9 +20,9 @@ std::string_view without_brackets(std::string_view text) {
 void start_sockets() {
   platform::SocketStartup startup = platform::start_socket_library();
   if (!startup.started) {
-    std::fputs(kNoWinsock, stdout);
+    logs::report(kNoWinsock);
   } else if (!startup.version_1_1) {
-    std::fputs(kOtherWinsock, stdout);
+    logs::report(kOtherWinsock);
   }
 }
 
@@ -32,7 +31,7 @@ std::string local_host_name() {
   if (auto name = platform::host_name(kHostNameLength)) {
     last_name = *name;
   } else {
-    std::fputs(kNoHostName, stdout);
+    logs::report(kNoHostName);
   }
   return last_name;
 }
@@ -45,7 +44,7 @@ bool is_dotted_quad(std::string_view text) {
       ++dots;
     } else if (text[at] == ']' && at + 1 == text.size()) {
       break;
-    } else if (!is_digit(text[at])) {
+    } else if (!ascii::is_digit(text[at])) {
       return false;
     }
   }
@@ -55,9 +54,7 @@ bool is_dotted_quad(std::string_view text) {
 }
 
 platform::Socket open_smtp_connection(std::string &host, int port) {
-  for (char &c : host) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char &c : host) c = ascii::to_lower(c);
   std::uint32_t address;
   if (is_dotted_quad(host)) {
     address = platform::numeric_ipv4(std::string(without_brackets(host)));

@@ -1,8 +1,9 @@
 #include "smtp/delivery.h"
 
 #include "config/ini.h"
-#include "intake/address.h"
+#include "io/block_reader.h"
 #include "log/debug_log.h"
+#include "log/report.h"
 #include "smtp/body.h"
 #include "smtp/connection.h"
 #include "smtp/port.h"
@@ -10,8 +11,6 @@
 #include "smtp/socket_errors.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 namespace smtp {
 namespace {
@@ -25,17 +24,17 @@ constexpr const char *kNobodyAccepted = "Failed to send message to any users\n";
 constexpr int kHighestPassingCode = 400;
 constexpr int kRecipientAccepted = 250;
 
-std::string refused(const Reply &reply) {
-  return "-ERR Invalid smtp response (" + first_line(reply) + ")\n";
+void report_refused(const Reply &reply) {
+  logs::report("-ERR Invalid smtp response (" + first_line(reply) + ")\n");
 }
 
 bool passes(const Reply &reply) { return reply.code <= kHighestPassingCode; }
 
 struct Dialogue {
   Session &session;
-  DeliveryOutcome &outcome;
+  const DeliveryRequest &request;
 
-  std::optional<Reply> exchange(const std::string &command, std::chrono::seconds limit) {
+  std::optional<Reply> exchange(const std::string &command, std::chrono::milliseconds limit) {
     smtp_send_command(session, command);
     return smtp_read_reply(session, limit);
   }
@@ -45,105 +44,112 @@ struct Dialogue {
   }
 };
 
-// True when at least one recipient was accepted.
-bool offer_recipients(Dialogue &dialogue, const std::vector<std::string> &recipients,
-                      bool &reply_missing) {
+enum class Offered { accepted, none_accepted, reply_missing };
+
+Offered offer_recipients(Dialogue &dialogue) {
   bool accepted = false;
-  for (const std::string &entry : recipients) {
-    std::string recipient = intake::envelope_address(entry);
-    auto reply = dialogue.exchange("RCPT TO:" + recipient + "\r\n", kCommandReplyLimit);
-    if (!reply) {
-      reply_missing = true;
-      return accepted;
-    }
+  for (const std::string &recipient : *dialogue.request.recipients) {
+    auto reply = dialogue.exchange("RCPT TO:" + recipient + "\r\n", dialogue.request.limits.reply);
+    if (!reply) return Offered::reply_missing;
     if (reply->code == kRecipientAccepted) {
       accepted = true;
     } else {
-      dialogue.outcome.messages +=
-          "Recipient refused " + recipient + " (" + first_line(*reply) + ")\n";
+      logs::report("Recipient refused " + recipient + " (" + first_line(*reply) + ")\n");
     }
   }
-  return accepted;
+  return accepted ? Offered::accepted : Offered::none_accepted;
 }
 
-void run_dialogue(Dialogue &dialogue, const DeliveryRequest &request, std::FILE *spool) {
-  DeliveryOutcome &outcome = dialogue.outcome;
-  dialogue.debug("Waiting for welcome\n");
-  if (!smtp_read_reply(dialogue.session, kCommandReplyLimit)) {
-    outcome.messages += kNoWelcome;
-    return;
-  }
-
-  auto helo = dialogue.exchange("HELO " + request.helo_argument + "\r\n", kCommandReplyLimit);
-  if (!helo) {
-    outcome.messages += kNoHeloReply;
-    return;
-  }
-  if (!passes(*helo)) {
-    outcome.messages += refused(*helo);
-    return;
-  }
-
-  auto mail =
-      dialogue.exchange("MAIL FROM:" + request.envelope_sender + "\r\n", kCommandReplyLimit);
-  if (!mail) return;
-  if (!passes(*mail)) {
-    outcome.messages += refused(*mail);
-    return;
-  }
-
-  bool reply_missing = false;
-  bool accepted = offer_recipients(dialogue, *request.recipients, reply_missing);
-  if (reply_missing) {
-    outcome.messages += kNoReply;
-    return;
-  }
-  if (!accepted) {
-    outcome.messages += kNobodyAccepted;
-    platform::close_socket(dialogue.session.socket);
-    return;
-  }
-
-  auto data = dialogue.exchange("DATA\r\n", kDataReplyLimit);
-  if (!data) {
-    outcome.messages += kNoReply;
-    return;
-  }
-  // A refused DATA must not be followed by the message: its lines would
-  // reach the server as commands.
-  if (!passes(*data)) {
-    outcome.messages += refused(*data);
-    return;
-  }
+// The message after an accepted DATA, then "." and QUIT.
+bool send_message(Dialogue &dialogue) {
+  const DeliveryRequest &request = dialogue.request;
   dialogue.debug("Sending data\n");
+  io::BlockReader spool{[file = request.spool](char *buffer, std::size_t capacity) -> long {
+    errno = 0;
+    std::size_t count = std::fread(buffer, 1, capacity, file);
+    return count == 0 && std::ferror(file) ? -1 : static_cast<long>(count);
+  }};
   BodyOutcome body = send_message_body(dialogue.session, spool);
-  if (body == BodyOutcome::send_failed) return;
+  if (body == BodyOutcome::send_failed) return false;
   if (body == BodyOutcome::read_failed) {
-    outcome.messages += "Could not read " + request.spool_name + "\n";
-    return;
+    logs::report("Could not read " + request.spool_name + "\n");
+    logs::report_system_error(request.spool_name, spool.error);
+    return false;
   }
 
   dialogue.debug("Sending terminating dot\n");
   // The final dot is small and would wait behind unacknowledged message data
   // for the server's delayed ACK; send it at once.
   platform::send_without_delay(dialogue.session.socket);
-  auto dot = dialogue.exchange(".\r\n", kFinalDotReplyLimit);
+  auto dot = dialogue.exchange(".\r\n", request.limits.final_dot_reply);
   if (!dot) {
-    outcome.messages += kNoReply;
-    return;
+    logs::report(kNoReply);
+    return false;
   }
-  dialogue.exchange("QUIT\r\n", kCommandReplyLimit);
+  // The reply to "." has settled the outcome; QUIT gets a short wait only.
+  dialogue.exchange("QUIT\r\n", request.limits.quit_reply);
   if (!passes(*dot)) {
-    outcome.messages += refused(*dot);
-    return;
+    report_refused(*dot);
+    return false;
   }
-  outcome.delivered = true;
+  return true;
+}
+
+bool run_dialogue(Dialogue &dialogue) {
+  const TimeLimits &limits = dialogue.request.limits;
+  dialogue.debug("Waiting for welcome\n");
+  if (!smtp_read_reply(dialogue.session, limits.reply)) {
+    logs::report(kNoWelcome);
+    return false;
+  }
+
+  auto helo = dialogue.exchange("HELO " + dialogue.request.helo_argument + "\r\n", limits.reply);
+  if (!helo) {
+    logs::report(kNoHeloReply);
+    return false;
+  }
+  if (!passes(*helo)) {
+    report_refused(*helo);
+    return false;
+  }
+
+  auto mail = dialogue.exchange("MAIL FROM:" + dialogue.request.envelope_sender + "\r\n",
+                                limits.reply);
+  if (!mail) return false;
+  if (!passes(*mail)) {
+    report_refused(*mail);
+    return false;
+  }
+
+  switch (offer_recipients(dialogue)) {
+  case Offered::reply_missing:
+    logs::report(kNoReply);
+    return false;
+  case Offered::none_accepted:
+    logs::report(kNobodyAccepted);
+    platform::close_socket(dialogue.session.socket);
+    return false;
+  case Offered::accepted:
+    break;
+  }
+
+  auto data = dialogue.exchange("DATA\r\n", limits.data_reply);
+  if (!data) {
+    logs::report(kNoReply);
+    return false;
+  }
+  // A refused DATA must not be followed by the message: its lines would
+  // reach the server as commands.
+  if (!passes(*data)) {
+    report_refused(*data);
+    return false;
+  }
+  return send_message(dialogue);
 }
 
 } // namespace
 
-DeliveryOutcome deliver(const DeliveryRequest &request) {
-  DeliveryOutcome outcome;
+bool deliver(const DeliveryRequest &request) {
   auto debug = [&](const std::string &text) {
     if (request.debug) logs::debug_log(text);
   };
@@ -154,23 +160,15 @@ DeliveryOutcome deliver(const DeliveryRequest &request) {
 
   platform::Socket socket = open_smtp_connection(host, port);
   if (socket == platform::kInvalidSocket) {
-    outcome.messages += "Could not connect to SMTP server " + host + " " + std::to_string(port) +
-                        " " + socket_error_text(platform::last_socket_error()) + "\n";
-    return outcome;
+    logs::report("Could not connect to SMTP server " + host + " " + std::to_string(port) + " " +
+                 socket_error_text(platform::last_socket_error()) + "\n");
+    return false;
   }
   debug("Socket opened \n");
 
-  std::FILE *spool = std::fopen(request.spool_name.c_str(), "rb");
-  if (spool == nullptr) {
-    outcome.messages += "Could not read " + request.spool_name + "\n";
-    outcome.error_stream += request.spool_name + ": " + std::strerror(errno) + "\n";
-    return outcome;
-  }
-  Session session{socket, request.debug, {}};
-  Dialogue dialogue{session, outcome};
-  run_dialogue(dialogue, request, spool);
-  std::fclose(spool);
-  return outcome;
+  Session session{socket, request.debug, request.limits.send, {}};
+  Dialogue dialogue{session, request};
+  return run_dialogue(dialogue);
 }
 
 } // namespace smtp

@@ -1,5 +1,7 @@
 #include "smtp/leading_number.h"
 
+#include "text/ascii.h"
+
 #include <climits>
 
 namespace smtp {
@@ -10,7 +12,7 @@ int leading_number(std::string_view text) {
   bool negative = false;
   if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
   long long value = 0;
-  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+  for (; at < text.size() && ascii::is_digit(text[at]); ++at) {
     value = value * 10 + (text[at] - '0');
     if (value > static_cast<long long>(INT_MAX) + 1) break;
   }

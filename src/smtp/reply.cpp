@@ -1,32 +1,50 @@
 #include "smtp/reply.h"
 
 #include "smtp/leading_number.h"
+#include "text/ascii.h"
 
 namespace smtp {
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool continues_reply(const Reply &reply) {
+  // The line's length includes its LF.
+  return reply.line_length > 4 && ascii::is_digit(reply.line_head[0]) &&
+         ascii::is_digit(reply.line_head[1]) && ascii::is_digit(reply.line_head[2]) &&
+         reply.line_head[3] == '-';
+}
 
-bool continues_reply(std::string_view line) {
-  return line.size() >= 4 && is_digit(line[0]) && is_digit(line[1]) && is_digit(line[2]) &&
-         line[3] == '-';
+void keep(Reply &reply, std::string_view piece) {
+  std::size_t room = kMaxReplyKept - reply.text.size();
+  std::size_t kept = piece.size() < room ? piece.size() : room;
+  reply.text.append(piece, 0, kept);
+  reply.dropped += piece.size() - kept;
 }
 
 } // namespace
 
-std::optional<std::size_t> complete_reply_length(std::string_view received) {
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t newline = received.find('\n', start);
-    if (newline == std::string_view::npos) return std::nullopt;
-    if (!continues_reply(received.substr(start, newline - start))) return newline + 1;
-    start = newline + 1;
+std::size_t take_reply_bytes(Reply &reply, std::string_view bytes) {
+  std::size_t at = 0;
+  while (at < bytes.size() && !reply.complete) {
+    std::size_t newline = bytes.find('\n', at);
+    std::size_t end = newline == std::string_view::npos ? bytes.size() : newline + 1;
+    std::string_view piece = bytes.substr(at, end - at);
+    for (std::size_t i = 0; reply.line_length + i < 4 && i < piece.size(); ++i) {
+      reply.line_head[reply.line_length + i] = piece[i];
+    }
+    reply.line_length += piece.size();
+    keep(reply, piece);
+    if (newline != std::string_view::npos) {
+      if (!continues_reply(reply)) end_reply(reply);
+      reply.line_length = 0;
+    }
+    at = end;
   }
+  return at;
 }
 
-Reply make_reply(std::string text) {
-  int code = leading_number(text);
-  return {std::move(text), code};
+void end_reply(Reply &reply) {
+  reply.complete = true;
+  reply.code = leading_number(reply.text);
 }
 
 std::string first_line(const Reply &reply) {

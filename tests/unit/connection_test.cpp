@@ -1,16 +1,11 @@
 #include "smtp/connection.h"
 
+#include "loopback.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#ifndef _WIN32
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 namespace smtp {
 namespace {
@@ -35,26 +30,8 @@ TEST(IsDottedQuad, FourDigitRunsJoinedByThreeDotsWithOptionalBrackets) {
   }
 }
 
-#ifndef _WIN32
-// A TCP socket bound to a free loopback port; listening when asked.
-struct LoopbackPort {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  int port = 0;
-  explicit LoopbackPort(bool listening) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0) return;
-    if (listening && listen(fd, 1) != 0) return;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    port = ntohs(address.sin_port);
-  }
-  ~LoopbackPort() { close(fd); }
-};
-
 TEST(OpenSmtpConnection, ConnectsToABracketedDottedQuad) {
-  LoopbackPort server(true);
+  unit::LoopbackListener server;
   ASSERT_NE(server.port, 0);
   std::string host = "[127.0.0.1]";
   platform::Socket socket = open_smtp_connection(host, server.port);
@@ -64,7 +41,7 @@ TEST(OpenSmtpConnection, ConnectsToABracketedDottedQuad) {
 }
 
 TEST(OpenSmtpConnection, ARefusedConnectionSavesCode10061AndLowerCasesTheHost) {
-  int port = LoopbackPort(false).port; // bound, never listening, then freed
+  int port = unit::LoopbackListener(false).port; // bound, never listening, then freed
   ASSERT_NE(port, 0);
   std::string host = "127.0.0.1";
   EXPECT_EQ(open_smtp_connection(host, port), platform::kInvalidSocket);
@@ -73,7 +50,6 @@ TEST(OpenSmtpConnection, ARefusedConnectionSavesCode10061AndLowerCasesTheHost) {
   EXPECT_EQ(open_smtp_connection(named, port), platform::kInvalidSocket);
   EXPECT_EQ(named, "localhost");
 }
-#endif
 
 } // namespace
 } // namespace smtp

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 #include <string>
 #include <vector>
 
@@ -29,19 +31,45 @@ struct Result {
   RecipientList list;
 };
 
-// Feeds the lines as the intake does, up to the end of the message.
-Result rewrite(const std::vector<std::string> &input, const RewriteOptions &options,
-               RecipientList list = {}) {
+// Feeds `input` as the intake does, cut into pieces of `step` bytes, up to
+// the end of the message.
+Result rewrite_in_pieces(std::string_view input, const RewriteOptions &options, std::size_t step,
+                         RecipientList list) {
   Result result{{}, std::move(list)};
   RewriteState state;
-  for (std::string line : input) {
-    if (rewrite_line(line, options, state, result.list, result.out) ==
-        LineVerdict::end_of_message) {
-      break;
-    }
+  while (!input.empty()) {
+    std::string_view piece = input.substr(0, step);
+    Taken taken = take_input(piece, options, state, result.list, result.out);
+    EXPECT_NE(taken.verdict, Verdict::header_line_too_long);
+    input.remove_prefix(taken.consumed);
+    if (taken.verdict == Verdict::end_of_message) break;
+    EXPECT_EQ(taken.consumed, piece.size());
   }
-  finish_message(options, state, result.out);
+  finish_message(options, state, result.list, result.out);
   return result;
+}
+
+// Feeds `input` whole and in small pieces: each cut must give the same.
+Result rewrite_input(const std::string &input, const RewriteOptions &options,
+                     const RecipientList &list = {}) {
+  Result whole = rewrite_in_pieces(input, options, input.size() + 1, list);
+  for (std::size_t step : {1u, 2u, 3u, 7u}) {
+    SCOPED_TRACE("in pieces of " + std::to_string(step));
+    Result cut = rewrite_in_pieces(input, options, step, list);
+    EXPECT_EQ(cut.out.spool, whole.out.spool);
+    EXPECT_EQ(cut.list.entries, whole.list.entries);
+    EXPECT_EQ(cut.out.messages, whole.out.messages);
+    EXPECT_EQ(cut.out.debug, whole.out.debug);
+  }
+  return whole;
+}
+
+// The lines, each ended by LF, as input.
+Result rewrite(const std::vector<std::string> &lines, const RewriteOptions &options,
+               const RecipientList &list = {}) {
+  std::string input;
+  for (const std::string &line : lines) input += line + "\n";
+  return rewrite_input(input, options, list);
 }
 
 RewriteOptions options_for(const std::string &mode) {
@@ -169,6 +197,78 @@ TEST(MessageRewrite, ExtractionTakesToCcAndBccAddressesWithTheirContinuations) {
        {"<" + s(495, 'b') + "@x>"},
        kAddressTooLong},
   });
+}
+
+TEST(MessageRewrite, ALastLineWithoutLineFeedIsALine) {
+  struct Unended {
+    const char *name;
+    std::string mode;
+    std::string input;
+    std::string spool;
+  };
+  const std::vector<Unended> rows = {
+      {"in the header", "", "Subject: a", "Subject: a\n" + F + T + "\n" + M},
+      {"ending the header", "", "Subject: a\nbody", "Subject: a\n" + F + T + "\nbody\n"},
+      {"in the body", "", "S: a\n\nbody", "S: a\n" + F + T + "\nbody\n"},
+      {"a lone dot ends the message", "", "S: a\n\nbody\n.", "S: a\n" + F + T + "\nbody\n"},
+      {"a lone dot in the header", "", "S: a\n.", "S: a\n" + F + T + "\n" + M},
+      {"a kept lone dot", "i", "S: a\n\nbody\n.", "S: a\n" + F + T + "\nbody\n.\n"},
+      {"a dot and a CR", "", "S: a\n\nbody\n.\r", "S: a\n" + F + T + "\nbody\n"},
+  };
+  for (const Unended &row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(rewrite_input(row.input, options_for(row.mode)).out.spool, row.spool);
+  }
+}
+
+TEST(MessageRewrite, TheDotLineEndsTheInputTakenRightAfterItsLineFeed) {
+  const std::string input = "S: a\n\nbody\n\r.\r\nrest\n";
+  RewriteState state;
+  RecipientList list;
+  RewriteOutput out;
+  Taken taken = take_input(input, options_for(""), state, list, out);
+  EXPECT_EQ(taken.verdict, Verdict::end_of_message);
+  EXPECT_EQ(input.substr(taken.consumed), "rest\n");
+}
+
+TEST(MessageRewrite, AHeaderLineIsHeldUpToOneMebibyteCarriageReturnsNotCounted) {
+  const std::string longest = "X: " + s(kMaxHeldHeaderLine - 3, 'v');
+  Result held = rewrite_input(longest + "\r\n\r\nbody\n", options_for(""));
+  EXPECT_EQ(held.out.spool.find(longest.substr(0, 998) + "\n"), 0u);
+
+  for (std::size_t step : {std::size_t{4096}, longest.size() + 10}) {
+    RewriteState state;
+    RecipientList list;
+    RewriteOutput out;
+    Verdict verdict = Verdict::more;
+    const std::string whole = "S: s\n" + longest + "v\n\nbody\n";
+    std::string_view input = whole;
+    while (verdict == Verdict::more && !input.empty()) {
+      Taken taken = take_input(input.substr(0, step), options_for(""), state, list, out);
+      input.remove_prefix(taken.consumed);
+      verdict = taken.verdict;
+    }
+    EXPECT_EQ(verdict, Verdict::header_line_too_long);
+  }
+}
+
+TEST(MessageRewrite, BodyLinesOfAnyLengthPassThroughWithoutBeingHeld) {
+  const std::string line = s(3 * 1024 * 1024, 'b');
+  RewriteOptions options = options_for("");
+  RewriteState state;
+  RecipientList list;
+  RewriteOutput out;
+  take_input("S: s\n\n", options, state, list, out);
+  out.spool.clear();
+  std::size_t passed = 0;
+  for (std::size_t at = 0; at < line.size(); at += 65536) {
+    take_input(std::string_view(line).substr(at, 65536), options, state, list, out);
+    EXPECT_LE(out.spool.size(), 65536u);
+    passed += out.spool.size();
+    out.spool.clear();
+  }
+  EXPECT_EQ(passed, line.size());
+  EXPECT_TRUE(state.header_line.empty());
 }
 
 TEST(MessageRewrite, HeaderAddressesBeyondAFullListAreDroppedWithAMessageEach) {

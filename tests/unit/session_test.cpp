@@ -1,33 +1,74 @@
-#ifndef _WIN32
-
 #include "smtp/session.h"
+
+#include "loopback.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <unistd.h>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace smtp {
 namespace {
 
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
 TEST(SmtpReadReply, KeepsBytesAfterAReplyAndTakesAPartReplyAtClose) {
-  int pair[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-  const std::string sent = "220 a\r\n250-b\r\n250 c\r\n354 part";
-  ASSERT_EQ(write(pair[1], sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
-  close(pair[1]);
+  unit::LoopbackConnection connection;
+  ASSERT_TRUE(connection.server_sends("220 a\r\n250-b\r\n250 c\r\n354 part"));
+  connection.server_closes();
   Session session;
-  session.socket = pair[0];
+  session.socket = connection.client;
   for (const char *expected : {"220 a\r\n", "250-b\r\n250 c\r\n", "354 part"}) {
-    std::optional<Reply> reply = smtp_read_reply(session, std::chrono::seconds(5));
+    std::optional<Reply> reply = smtp_read_reply(session, milliseconds(5000));
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->text, expected);
   }
-  EXPECT_FALSE(smtp_read_reply(session, std::chrono::seconds(5)).has_value());
-  close(pair[0]);
+  EXPECT_FALSE(smtp_read_reply(session, milliseconds(5000)).has_value());
+}
+
+TEST(SmtpReadReply, ASilentServerGivesNoReplyOnceTheLimitHasPassed) {
+  unit::LoopbackConnection connection;
+  Session session;
+  session.socket = connection.client;
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(smtp_read_reply(session, milliseconds(300)).has_value());
+  // It waited (Wine's select may wake a little early).
+  EXPECT_GE(Clock::now() - start, milliseconds(200));
+}
+
+TEST(SmtpReadReply, AReplyThatNeverEndsEndsAtTheLimitWhileBytesKeepComing) {
+  unit::LoopbackConnection connection;
+  std::atomic<bool> stop{false};
+  std::thread server([&] {
+    std::string burst;
+    for (int line = 0; line < 6000; ++line) burst += "250-xxxx\r\n";
+    while (!stop && connection.server_sends(burst)) {
+    }
+  });
+  Session session;
+  session.socket = connection.client;
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(smtp_read_reply(session, milliseconds(300)).has_value());
+  EXPECT_LT(Clock::now() - start, milliseconds(10000));
+  stop = true;
+  platform::close_socket(connection.client);
+  connection.client = platform::kInvalidSocket;
+  server.join();
+}
+
+TEST(SendAll, AServerThatStopsReadingFailsTheSendAtTheLimit) {
+  unit::LoopbackConnection connection; // the server never reads
+  Session session;
+  session.socket = connection.client;
+  session.send_limit = milliseconds(300);
+  const std::string block(64 * 1024, 'x');
+  std::size_t sent = 0;
+  // The socket buffers on both ends fill first; a later block must fail.
+  while (sent < 256u * 1024 * 1024 && send_all(session, block)) sent += block.size();
+  EXPECT_LT(sent, 256u * 1024 * 1024) << "every send went through";
 }
 
 } // namespace
 } // namespace smtp
-
-#endif

@@ -1,0 +1,25 @@
+#include "io/block_reader.h"
+
+#include <cerrno>
+
+namespace io {
+
+std::string_view unconsumed(BlockReader &reader) {
+  if (reader.next == reader.end && reader.error == 0) {
+    reader.next = 0;
+    reader.end = 0;
+    long count = reader.read(reader.block.data(), reader.block.size());
+    if (count < 0) {
+      reader.error = errno != 0 ? errno : EIO;
+    } else {
+      reader.end = static_cast<std::size_t>(count);
+    }
+  }
+  return {reader.block.data() + reader.next, reader.end - reader.next};
+}
+
+void consume(BlockReader &reader, std::size_t count) { reader.next += count; }
+
+std::size_t read_ahead(const BlockReader &reader) { return reader.end - reader.next; }
+
+} // namespace io

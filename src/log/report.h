@@ -1,0 +1,17 @@
+// Messages for the user: on standard output, each printed the moment it
+// arises and flushed, so that a run cut short during a long wait has shown
+// every message it met.
+#pragma once
+
+#include <string_view>
+
+namespace logs {
+
+/// Prints `message` (which brings its own line feed) on standard output.
+void report(std::string_view message);
+
+/// Prints "NAME: reason" for the system error `error_number` on standard
+/// error, as perror does.
+void report_system_error(std::string_view name, int error_number);
+
+} // namespace logs

@@ -1,0 +1,29 @@
+// The spool file at the level of the operating system: a private file that
+// never outlives the run, whether the run ends normally, is interrupted, or
+// runs out of memory.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace platform {
+
+/// Creates `path` only if no file or link of that name exists, for reading
+/// and writing in binary mode, readable and writable by its owner alone.
+/// Until remove_private_file, an interrupted or abandoned run removes it; on
+/// Windows the system also removes it when the process ends in any way.
+/// nullptr on failure, with nothing left behind.
+std::FILE *create_private_file(const std::string &path);
+
+/// Removes the file that create_private_file made and closes it.
+void remove_private_file(const std::string &path, std::FILE *file);
+
+/// From now on SIGINT, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and
+/// the closing of the console) end the process with status 1 after removing
+/// the private file; a write to a closed pipe is an error, not a signal.
+void end_run_on_interrupt();
+
+/// Ends the process at once with status 1, after removing the private file.
+[[noreturn]] void abandon_run();
+
+} // namespace platform

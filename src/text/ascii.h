@@ -1,0 +1,13 @@
+// ASCII character tests for protocol text, independent of the C locale.
+#pragma once
+
+namespace ascii {
+
+inline constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+/// A-Z become a-z; every other byte, those above 127 included, stays.
+inline constexpr char to_lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+} // namespace ascii
