@@ -1,0 +1,183 @@
+"""Delivery through two real mail servers, Postfix and OpenSMTPD, from
+Debian's packages (unpacked by tools/fetch-mail-servers.sh; see
+mail_servers.py for how each runs in its own sandbox), to local users'
+maildirs.
+
+What lands in a maildir must be the message as quillrun rewrites it, byte for
+byte (LF line ends, as maildirs keep them), below the trace fields the server
+puts on top (Return-Path, Delivered-To, Received...). Every test message has
+its own Date and Message-ID, which both servers would add otherwise.
+"""
+
+import os
+import re
+import unittest
+from concurrent.futures import ThreadPoolExecutor
+from dataclasses import dataclass
+
+import mail_servers
+from harness import SENDER, WRAPPED
+
+FROM = b"From: <" + SENDER + b">"
+TRACE = (b"return-path", b"delivered-to", b"x-original-to", b"received")
+GHOST = b"ghost@example.org"  # no such local user
+# The first line of each server's refusal of an unknown local recipient.
+REFUSAL = {"postfix": b"550 5.1.1 <ghost@example.org>: Recipient address rejected: "
+                      b"User unknown in local recipient table",
+           "opensmtpd": b"550 Invalid recipient: <ghost@example.org>"}
+
+
+def lines(*ls):
+    return b"".join(line + b"\n" for line in ls)
+
+
+def dated(n):
+    """A Date and a Message-ID of the message's own."""
+    return [b"Date: Mon, 1 Jan 2024 00:00:00 +0000", b"Message-ID: <case%d@mailhost.example.org>" % n]
+
+
+def refused(*more):
+    return lambda server: lines(b"Recipient refused <" + GHOST + b"> (" + REFUSAL[server] + b")", *more)
+
+
+LINE = b"line %07d of a twenty megabyte message\n"
+BIG = b"".join(LINE % i for i in range(20 * 1024 * 1024 // len(LINE % 0)))
+
+
+@dataclass
+class Row:
+    argv: list                 # after argv[0]
+    stdin: bytes
+    mail: dict                 # user -> the one message they must hold, trace fields aside
+    stdout: object = b""       # bytes, or server -> bytes
+    status: int = 0
+
+
+ROWS = {
+    "plain_message": Row(
+        ["ann@example.org", "bob@example.org"],
+        lines(b"Subject: plain", *dated(1), b"", b"line one", b"", b"line three"),
+        {user: lines(b"Subject: plain", *dated(1), FROM, b"To: <ann@example.org>,<bob@example.org>", b"",
+                     b"line one", b"", b"line three") for user in ("ann", "bob")}),
+    "t_to_cc_bcc": Row(
+        ["-t"], lines(b"To: Ann <ann@example.org>", b"Cc: bob@example.org", b"Bcc: cat@example.org",
+                      b"Subject: three ways", *dated(2), b"", b"body"),
+        {user: lines(b"To: Ann <ann@example.org>", b"Cc: bob@example.org", b"Subject: three ways",
+                     *dated(2), FROM, b"", b"body") for user in ("ann", "bob", "cat")}),
+    "dot_line_with_i": Row(
+        ["-i", "ann@example.org"], lines(b"Subject: dots", *dated(3), b"", b".", b"..", b".x", b"end"),
+        {"ann": lines(b"Subject: dots", *dated(3), FROM, b"To: <ann@example.org>", b"",
+                      b".", b"..", b".x", b"end")}),
+    "eight_bit_text": Row(
+        ["ann@example.org"], lines(b"Subject: caf\xe9", *dated(4), b"", b"\xe0 bient\xf4t \x80\xff"),
+        {"ann": lines(b"Subject: caf\xe9", *dated(4), FROM, b"To: <ann@example.org>", b"",
+                      b"\xe0 bient\xf4t \x80\xff")}),
+    "long_lines_split_at_998": Row(
+        ["ann@example.org"], lines(b"Subject: long", *dated(5), b"", b"x" * 998, b"y" * 2000, b"z" * 998 + b".dot"),
+        {"ann": lines(b"Subject: long", *dated(5), FROM, b"To: <ann@example.org>", b"",
+                      b"x" * 998, b"y" * 998, b"y" * 998, b"yyyy", b"z" * 998, b".dot")}),
+    "twenty_megabytes": Row(
+        ["dan@example.org"], lines(b"Subject: big", *dated(6), b"") + BIG,
+        {"dan": lines(b"Subject: big", *dated(6), FROM, b"To: <dan@example.org>", b"") + BIG}),
+    "unknown_recipient_beside_a_good_one": Row(
+        ["ann@example.org", GHOST.decode()], lines(b"Subject: half", *dated(7), b"", b"body"),
+        {"ann": lines(b"Subject: half", *dated(7), FROM, b"To: <ann@example.org>,<ghost@example.org>", b"",
+                      b"body")},
+        stdout=refused()),
+    "only_an_unknown_recipient": Row(
+        [GHOST.decode()], lines(b"Subject: none", *dated(8), b"", b"body"), {},
+        stdout=refused(b"Failed to send message to any users"), status=1),
+}
+
+
+def split_trace(message):
+    """(trace fields the server put on top as {lowercase name: [values]}, the rest)."""
+    trace = {}
+    while True:
+        m = re.match(rb"([!-9;-~]+):[ \t]*(.*\n(?:[ \t].*\n)*)", message)
+        if not m or m.group(1).lower() not in TRACE:
+            return trace, message
+        trace.setdefault(m.group(1).lower(), []).append(m.group(2).rstrip(b"\n"))
+        message = message[m.end():]
+
+
+def assert_same_bytes(t, got, want, what):
+    """assertEqual that points at the first difference instead of printing megabytes."""
+    if got == want:
+        return
+    at, end = 0, min(len(got), len(want))  # the longest common start, by halving
+    while at < end:
+        mid = (at + end + 1) // 2
+        at, end = (mid, end) if got[:mid] == want[:mid] else (at, mid - 1)
+    t.fail(f"{what}: {len(got)} bytes, expected {len(want)}; first difference at {at}:\n"
+           f"  got  {got[max(0, at - 60):at + 60]!r}\n  want {want[max(0, at - 60):at + 60]!r}")
+
+
+def missing_servers():
+    if WRAPPED:
+        return "the Windows build under Wine: each case would cost a Wine start"
+    missing = [s for s in mail_servers.SERVERS if not mail_servers.unpacked(s)]
+    if missing:
+        return (f"{' and '.join(missing)} not unpacked under {os.path.abspath(mail_servers.CACHE)}: "
+                f"run tools/fetch-mail-servers.sh")
+    return None
+
+
+SKIP = missing_servers()
+RUNS = {}  # server -> {"results": [...], "log": ...}, or the exception that ended its run
+
+
+def setUpModule():
+    if SKIP:
+        return
+    cases = [{"argv": ["quillrun", *row.argv], "stdin": row.stdin.decode("latin-1")} for row in ROWS.values()]
+
+    def run(server):
+        try:
+            return mail_servers.run_server(server, cases)
+        except Exception as e:  # reported by each of that server's tests
+            return e
+    with ThreadPoolExecutor(len(mail_servers.SERVERS)) as pool:
+        RUNS.update(zip(mail_servers.SERVERS, pool.map(run, mail_servers.SERVERS)))
+
+
+def check(t, server, index, row):
+    run = RUNS[server]
+    if isinstance(run, Exception):
+        raise run
+    r = {k: (v.encode("latin-1") if isinstance(v, str) else v) for k, v in run["results"][index].items()}
+    context = f"stderr: {r['stderr']!r}\n{server}'s log (tail):\n{run['log'][-3000:]}"
+    t.assertEqual(r["stdout"], row.stdout(server) if callable(row.stdout) else row.stdout, context)
+    t.assertEqual(r["status"], row.status, context)
+    t.assertTrue(r["drained"], f"still queued: {r['queue']}\n{context}")
+    t.assertEqual([n for n in r["tmp"] if "tidewharf" in n], [], "spool file left behind in /tmp")
+    boxes = {user: [m.encode("latin-1") for m in messages] for user, messages in r["mailboxes"].items()}
+    t.assertEqual(sorted(boxes), sorted(row.mail), f"who received it\n{context}")
+    for user, want in row.mail.items():
+        t.assertEqual(len(boxes[user]), 1, f"{user}: one message")
+        trace, content = split_trace(boxes[user][0])
+        # The envelope, as the server's own fields tell it.
+        t.assertEqual(trace.get(b"return-path"), [b"<" + SENDER + b">"], f"{user}: envelope sender")
+        t.assertEqual(trace.get(b"delivered-to"), [user.encode() + b"@example.org"], f"{user}: recipient")
+        assert_same_bytes(t, content, want, f"{user}'s message after the trace fields")
+
+
+def server_table(server):
+    @unittest.skipIf(SKIP, SKIP)
+    class Table(unittest.TestCase):
+        pass
+    for index, (name, row) in enumerate(ROWS.items()):
+        setattr(Table, "test_" + name, lambda self, i=index, row=row: check(self, server, i, row))
+    return Table
+
+
+class Postfix(server_table("postfix")):
+    pass
+
+
+class OpenSMTPD(server_table("opensmtpd")):
+    pass
+
+
+if __name__ == "__main__":
+    unittest.main()
