@@ -6,6 +6,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 "$root/tools/install-deps.sh"
+"$root/tools/fetch-mail-servers.sh"
 
 # BUILD_TESTING is set outright: tools/demo.sh builds the same tree without
 # the tests, and a cached OFF would leave nothing to run.

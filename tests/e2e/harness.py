@@ -24,6 +24,13 @@ HOST = b"mailhost.example.org"  # a case's host name unless it gives its own
 USERNAME = "tester"             # a case's USERNAME unless it gives its own
 SENDER = USERNAME.encode() + b"@" + HOST  # the sender those complete to
 WRAPPED = bool(os.environ.get("QUILLRUN_WRAPPER"))  # the Windows build, under Wine
+SANITIZED = bool(os.environ.get("QUILLRUN_SANITIZED"))  # built with AddressSanitizer
+
+
+def address_space(limit):
+    """An address-space limit for a case, or None where one cannot apply:
+    Wine and AddressSanitizer reserve far more address space than they use."""
+    return None if WRAPPED or SANITIZED else limit
 
 
 def wire(*lines):
@@ -50,6 +57,12 @@ class Case:
     symlinks: dict = field(default_factory=dict)  # link path -> target
     timeout: float = 10
     daemon: bool = False   # read the first line, check it lives ~1 s, then kill it
+    stdin_file: str | None = None   # standard input is this file of `files`, not a pipe
+    stdin_open: bool = False  # the pipe stays open after `stdin` until the program ends
+    signal: dict | None = None  # {"number": N, "when": "spool" | "connected" | a step}
+    rlimit_as: int | None = None  # the program's address-space limit, in bytes (see address_space)
+    swap_spool: str | None = None  # once written, the spool file's name becomes a link here
+    parallel: list | None = None  # argument lists after argv[0], all run at once
 
 
 @dataclass
@@ -67,6 +80,10 @@ class Result:
     daemon: dict | None    # {"line", "alive", "pid", "pid_file"}
     pid: int
     elapsed: float
+    cpu: float             # the program's CPU time, in seconds
+    stdin_position: int | None = None  # where the program left a stdin_file
+    runs: list | None = None  # each parallel run's {"stdout", "stderr", "status", "timed_out"}
+    signalled: bool = False
 
     @property
     def payload(self):

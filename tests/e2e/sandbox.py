@@ -16,8 +16,10 @@ QUILLRUN_PASS_ENV (names of variables handed on to the program besides PATH).
 import ctypes
 import json
 import os
+import resource
 import shutil
 import socket
+import struct
 import subprocess
 import sys
 import threading
@@ -177,6 +179,135 @@ def run_daemon(proc, case, result):
                   status=proc.returncode, timed_out=False)
 
 
+def program_pid(proc, argv0):
+    """The pid of the program itself. Under Wine the launcher starts it as a
+    process of its own, whose command line Wine shows as the Windows one:
+    it is found among this sandbox's processes (their mount namespace is
+    this one's) by its first word, the case's argv[0]."""
+    if not os.environ.get("QUILLRUN_WRAPPER"):
+        return proc.pid
+    own = os.readlink("/proc/self/ns/mnt")
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if int(pid) == proc.pid or os.readlink(f"/proc/{pid}/ns/mnt") != own:
+                continue
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                words = f.read().replace(b"\0", b" ").split()
+        except OSError:
+            continue
+        if words[:1] == [argv0.encode("latin-1")]:
+            return int(pid)
+    return None
+
+
+def signal_when_ready(proc, argv0, server, spec, result):
+    """Sends spec["number"] to the program once the moment spec["when"] names
+    has come: "spool" (a spool file exists in /tmp), "connected" (the server
+    has a connection) or a dialogue step the server has answered."""
+    when = spec["when"]
+    deadline = time.monotonic() + 30
+    while proc.poll() is None and time.monotonic() < deadline:
+        if when == "spool":
+            ready = any("tidewharf" in n for n in os.listdir("/tmp"))
+        elif when == "connected":
+            ready = bool(server.sessions)
+        else:
+            ready = bool(server.sessions) and when in server.sessions[0].steps
+        pid = program_pid(proc, argv0) if ready else None
+        if pid:
+            time.sleep(spec.get("delay", 0.2))
+            result["signalled"] = True
+            os.kill(pid, spec["number"])
+            return
+        time.sleep(0.05)
+
+
+class SpoolSwapper:
+    """What a neighbour who may rename entries of the work directory does:
+    moves the spool file away and puts a link to `secret` under its name,
+    as soon as the file is closed after writing (inotify), or else when the
+    program connects to the server, whichever comes first."""
+
+    IN_CLOSE_WRITE = 0x8
+
+    def __init__(self, secret):
+        self.secret = secret
+        self.lock = threading.Lock()
+        self.done = False
+        self.fd = _libc.inotify_init1(os.O_CLOEXEC)
+        _libc.inotify_add_watch(self.fd, b"/tmp", self.IN_CLOSE_WRITE)
+        threading.Thread(target=self.watch, daemon=True).start()
+
+    def watch(self):
+        while not self.done:
+            events = os.read(self.fd, 4096)
+            at = 0
+            while at < len(events):
+                _, _, _, length = struct.unpack_from("iIII", events, at)
+                name = events[at + 16:at + 16 + length].rstrip(b"\0").decode()
+                at += 16 + length
+                if "tidewharf" in name:
+                    self.swap()
+
+    def swap(self):
+        with self.lock:
+            if self.done:
+                return
+            for name in os.listdir("/tmp"):
+                if "tidewharf" in name:
+                    os.rename(f"/tmp/{name}", "/tmp/moved-away")
+                    os.symlink(self.secret, f"/tmp/{name}")
+                    self.done = True
+                    return
+
+
+def start(args, executable, case, stdin=subprocess.PIPE):
+    limit = case.get("rlimit_as")
+
+    def limit_address_space():
+        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    return subprocess.Popen(args, executable=executable, cwd=CWD, env=environment(case), stdin=stdin,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            preexec_fn=limit_address_space if limit else None)
+
+
+def finish(proc, case, stdin_bytes):
+    """Feeds standard input (closing it, unless the case keeps it open) and
+    waits for the program within the case's time limit."""
+    kept_open = None
+    if case.get("stdin_open"):
+        kept_open, proc.stdin = proc.stdin, None  # communicate would close it
+        kept_open.write(stdin_bytes)
+        kept_open.flush()
+        stdin_bytes = None
+    try:
+        out, err = proc.communicate(stdin_bytes, timeout=time_limit(case))
+        timed_out = False
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        out, err = proc.communicate()
+        timed_out = True
+    if kept_open:
+        kept_open.close()
+    return {"stdout": out.decode("latin-1"), "stderr": err.decode("latin-1"),
+            "status": None if timed_out else proc.returncode, "timed_out": timed_out}
+
+
+def run_parallel(args, executable, case, stdin):
+    """Every argument list of case["parallel"] at once, sharing everything."""
+    procs = [start([args[0], *more], executable, case) for more in case["parallel"]]
+    results = [None] * len(procs)
+
+    def one(i):
+        results[i] = finish(procs[i], case, stdin)
+    threads = [threading.Thread(target=one, args=(i,)) for i in range(len(procs))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return results
+
+
 def run(case):
     if case.get("server") == "aiosmtpd":
         from real_server import RealServer
@@ -184,25 +315,36 @@ def run(case):
     server = None
     if case.get("server") == "script":
         server = ScriptedServer(case.get("script"), port=case.get("port", 25))
+        if case.get("swap_spool"):
+            server.on_connect = SpoolSwapper(place(case["swap_spool"])).swap
     elif case.get("server") == "aiosmtpd":
         server = RealServer(port=case.get("port", 25))
     stdin = case.get("stdin", "").encode("latin-1")
+    stdin_file = open(place(case["stdin_file"]), "rb") if case.get("stdin_file") else None
     started = time.monotonic()
-    proc = subprocess.Popen(args, executable=executable, cwd=CWD, env=environment(case),
-                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    result = {"pid": proc.pid}
-    if case.get("daemon"):
-        run_daemon(proc, case, result)  # stdin stays open and unwritten: nothing may read it
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    result = {}
+    if case.get("parallel"):
+        result["runs"] = run_parallel(args, executable, case, stdin)
+        result.update(stdout="", stderr="", status=None, timed_out=False, pid=0)
     else:
-        try:
-            out, err = proc.communicate(stdin, timeout=time_limit(case))
-            timed_out = False
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            out, err = proc.communicate()
-            timed_out = True
-        result.update(stdout=out.decode("latin-1"), stderr=err.decode("latin-1"),
-                      status=None if timed_out else proc.returncode, timed_out=timed_out)
+        proc = start(args, executable, case, stdin=stdin_file or subprocess.PIPE)
+        result["pid"] = proc.pid
+        if case.get("daemon"):
+            run_daemon(proc, case, result)  # stdin stays open and unwritten: nothing may read it
+        else:
+            if case.get("signal"):
+                threading.Thread(target=signal_when_ready,
+                                 args=(proc, case["argv"][0], server, case["signal"], result),
+                                 daemon=True).start()
+            result.update(finish(proc, case, None if stdin_file else stdin))
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    # CPU time only: a child forked from this process inherits its peak
+    # memory figure, so peak memory is bounded with rlimit_as instead.
+    result["cpu"] = round(after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime, 3)
+    if stdin_file:
+        result["stdin_position"] = os.lseek(stdin_file.fileno(), 0, os.SEEK_CUR)
+        stdin_file.close()
     result["elapsed"] = round(time.monotonic() - started, 3)
     result["server"] = server.stop() if server else None
     result["logs"] = {name: read(os.path.join(CWD, name)) for name in ("quillrun.log", "quillrun.debug")}
@@ -225,6 +367,8 @@ def as_printed(result):
     def printed(text):
         return text.replace("\r\n", "\n") if text is not None else None
     result["stdout"], result["stderr"] = printed(result["stdout"]), printed(result["stderr"])
+    for run in result.get("runs", []):
+        run["stdout"], run["stderr"] = printed(run["stdout"]), printed(run["stderr"])
     result["logs"] = {name: printed(text) for name, text in result["logs"].items()}
     if result.get("daemon"):
         result["daemon"]["line"] = printed(result["daemon"]["line"])

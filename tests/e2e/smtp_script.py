@@ -7,8 +7,13 @@ A script maps dialogue steps to replies:
 RCPT takes a list, one reply per RCPT TO in order, the last one repeated.
 A reply is a text sent in one send, a list of texts sent one by one with
 `chunk_delay` seconds between them, "close" (drop the connection instead of
-replying) or "silent" (never reply again, keep reading). Texts are sent as
-written: give them their own CR LF.
+replying), "reset" (drop it with a TCP reset) or "silent" (never reply
+again, keep reading); "close" or "reset" may also end a list, after the texts.
+{"repeat": LINE, "bytes": N, "then": TEXT} sends LINE again and again, at
+least N bytes in all, then TEXT. Texts are sent as written: give them their own CR LF.
+
+`on_connect`, when set, is called as a connection is taken, before the
+greeting.
 
 The verb of a command line is its first word in capitals; "MAIL FROM:" is
 MAIL and "RCPT TO:" is RCPT. After a DATA reply that begins with "3" the
@@ -17,6 +22,7 @@ other DATA reply the server stays in command mode.
 """
 
 import socket
+import struct
 import threading
 import time
 
@@ -43,6 +49,17 @@ class Session:
                 "steps": self.steps, "client_closed": self.client_closed, "closed_at": self.closed_at}
 
 
+def send_repeated(conn, spec):
+    """LINE over and over, whole, until at least N bytes are sent; then TEXT."""
+    line = spec["repeat"].encode("latin-1")
+    block = line * max(1, 65536 // len(line))
+    conn.settimeout(None)
+    for _ in range(0, spec["bytes"], len(block)):
+        conn.sendall(block)
+    conn.sendall(spec["then"].encode("latin-1"))
+    conn.settimeout(0.2)
+
+
 def payload_end(buf):
     """Offset of the final ".\r\n" in a DATA stream, or -1."""
     if buf.startswith(b".\r\n"):
@@ -60,6 +77,7 @@ class ScriptedServer:
         self.sock = socket.create_server((host, port), reuse_port=False)
         self.sock.settimeout(0.2)
         self.stopping = False
+        self.on_connect = None
         self.acceptor = threading.Thread(target=self._accept, daemon=True)
         self.acceptor.start()
 
@@ -113,19 +131,26 @@ class ScriptedServer:
             if silent or reply == "silent":
                 silent = True
                 return True
-            if reply == "close":
-                return False
             chunks = reply if isinstance(reply, list) else [reply]
             try:
                 for i, chunk in enumerate(chunks):
+                    if chunk in ("close", "reset"):
+                        if chunk == "reset":  # linger 0: close sends RST
+                            conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                        return False
                     if i:
                         time.sleep(self.delay)
-                    conn.sendall(chunk.encode("latin-1") if isinstance(chunk, str) else chunk)
+                    if isinstance(chunk, dict):
+                        send_repeated(conn, chunk)
+                    else:
+                        conn.sendall(chunk.encode("latin-1"))
             except OSError:
                 return False
             return True
 
         try:
+            if self.on_connect:
+                self.on_connect()
             if not answer("greeting", self.reply_for("greeting")):
                 return
             while True:
@@ -142,7 +167,8 @@ class ScriptedServer:
                     return
                 if verb == "QUIT" and not silent:
                     return
-                text = reply if isinstance(reply, str) else "".join(reply)
+                chunks = reply if isinstance(reply, list) else [reply]
+                text = "".join(c if isinstance(c, str) else c["then"] for c in chunks)
                 if verb == "DATA" and not silent and text.startswith("3"):
                     while payload_end(buf) < 0:
                         if not recv_more():
