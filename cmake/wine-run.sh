@@ -75,12 +75,18 @@ case "${1:-}" in
   shift
   prepare
   scratch=/run/quillrun-wine
-  if in_private_user_namespace && [ ! -d "$scratch" ]; then
-    mkdir -p "$scratch/upper" "$scratch/work" "$scratch/tmp"
-    mount -t overlay overlay \
-      -o "lowerdir=$WINEPREFIX,upperdir=$scratch/upper,workdir=$scratch/work" "$WINEPREFIX"
+  if in_private_user_namespace; then
+    # Runs started at once in one sandbox share the session the first sets up.
+    (
+      flock 9
+      if [ ! -d "$scratch" ]; then
+        mkdir -p "$scratch/upper" "$scratch/work" "$scratch/tmp"
+        mount -t overlay overlay \
+          -o "lowerdir=$WINEPREFIX,upperdir=$scratch/upper,workdir=$scratch/work" "$WINEPREFIX"
+        TMPDIR="$scratch/tmp" "$wine" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+      fi
+    ) 9>/run/quillrun-wine.lock
     export TMPDIR="$scratch/tmp"
-    "$wine" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
   fi
   if [ "${USERNAME+set}" ]; then
     export QUILLRUN_CALLER_USERNAME="set:$USERNAME"

@@ -1,20 +1,25 @@
 #!/bin/sh
-# Builds quillrun with warnings as errors and runs every test, the unit tests
-# and the end-to-end tests against the real binary: first the native build,
-# then the Windows build under Wine.
+# Builds quillrun with warnings as errors and runs every test: the unit tests
+# and the end-to-end tests against the real binary, natively (Release, as
+# shipped), under AddressSanitizer and UndefinedBehaviorSanitizer, and for
+# the Windows build under Wine; then the fuzz targets.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 "$root/tools/install-deps.sh"
 "$root/tools/fetch-mail-servers.sh"
 
-# BUILD_TESTING is set outright: tools/demo.sh builds the same tree without
-# the tests, and a cached OFF would leave nothing to run.
-cmake -S "$root" -B "$root/build" -DQUILLRUN_WERROR=ON -DBUILD_TESTING=ON >/dev/null
-cmake --build "$root/build" -j"$jobs"
-ctest --test-dir "$root/build" --output-on-failure --no-tests=error -j"$jobs"
+# Configures, builds and tests one tree. BUILD_TESTING is set outright:
+# tools/demo.sh builds build/ without the tests, and a cached OFF would leave
+# nothing to run.
+run_tests() {
+  dir=$1
+  shift
+  cmake -S "$root" -B "$root/$dir" -DQUILLRUN_WERROR=ON -DBUILD_TESTING=ON "$@" >/dev/null
+  cmake --build "$root/$dir" -j"$jobs"
+  ctest --test-dir "$root/$dir" --output-on-failure --no-tests=error -j"$jobs"
+}
 
-cmake -S "$root" -B "$root/build-win" -DQUILLRUN_WERROR=ON -DBUILD_TESTING=ON \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-cmake --build "$root/build-win" -j"$jobs"
-ctest --test-dir "$root/build-win" --output-on-failure --no-tests=error -j"$jobs"
+run_tests build -DCMAKE_BUILD_TYPE=Release
+run_tests build-asan -DQUILLRUN_SANITIZE=ON
+run_tests build-win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"

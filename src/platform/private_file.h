@@ -10,12 +10,15 @@ namespace platform {
 
 /// Creates `path` only if no file or link of that name exists, for reading
 /// and writing in binary mode, readable and writable by its owner alone.
-/// Until remove_private_file, an interrupted or abandoned run removes it; on
-/// Windows the system also removes it when the process ends in any way.
-/// nullptr on failure, with nothing left behind.
+/// Until remove_private_file, an interrupted or abandoned run removes it. On
+/// Windows nobody else may open it meanwhile, and the system removes it when
+/// its handle closes, however the process ends. nullptr on failure, with
+/// nothing left behind.
 std::FILE *create_private_file(const std::string &path);
 
-/// Removes the file that create_private_file made and closes it.
+/// Removes the file that create_private_file made and closes it. Only
+/// POSIX removes it by name, which removes a link put in its place, never
+/// the link's target.
 void remove_private_file(const std::string &path, std::FILE *file);
 
 /// From now on SIGINT, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include <atomic>
 #include <vector>
 
 namespace platform {
@@ -58,17 +57,15 @@ private:
   bool ready_ = false;
 };
 
-// The name the console control handler removes. The handler runs on a thread
-// of its own; the file also has FILE_FLAG_DELETE_ON_CLOSE, so the system
-// removes it when the process ends however it ends, and removing the name
-// here first only makes that happen before the exit.
-std::string guarded_name;
-std::atomic<const char *> guarded{nullptr};
-
-[[noreturn]] void remove_and_exit() {
-  if (const char *name = guarded.load()) DeleteFileA(name);
+// The file is opened with FILE_FLAG_DELETE_ON_CLOSE: the system removes it
+// when its handle closes, whether at the end of the run or because the
+// process ends in any other way. It is never removed by name: its name may
+// be a link by then (placed by whoever could rename it), and removing a
+// link's target is what must never happen.
+[[noreturn]] void end_process() {
   // TerminateProcess rather than ExitProcess: the main thread may hold the
-  // runtime's locks, and no library shutdown code must run.
+  // runtime's locks, and no library shutdown code must run. The handle
+  // closes with the process, and the file goes with it.
   TerminateProcess(GetCurrentProcess(), 1);
   for (;;) Sleep(INFINITE);
 }
@@ -80,7 +77,7 @@ BOOL WINAPI on_console_event(DWORD event) {
   case CTRL_CLOSE_EVENT:
   case CTRL_LOGOFF_EVENT:
   case CTRL_SHUTDOWN_EVENT:
-    remove_and_exit();
+    end_process();
   default:
     return FALSE;
   }
@@ -89,18 +86,17 @@ BOOL WINAPI on_console_event(DWORD event) {
 } // namespace
 
 std::FILE *create_private_file(const std::string &path) {
-  guarded_name = path; // before the file exists: this may run out of memory
   OwnerOnlySecurity security;
   // Without the owner-only descriptor the file would get the directory's
   // inherited access list, readable by others: then no file at all.
   SECURITY_ATTRIBUTES *attributes = security.attributes();
   if (attributes == nullptr) return nullptr;
   // CREATE_NEW refuses every existing name, a symbolic link or junction
-  // included, so a planted name is never opened or followed. Nobody else may
-  // open it; sharing delete lets this process remove it by name while open.
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
-                              attributes, CREATE_NEW,
-                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  // included, so a planted name is never opened or followed. No sharing:
+  // while it is open nobody else may open, rename or delete it.
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, attributes,
+                              CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                              nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   // From here on closing the handle removes the file.
   int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
@@ -109,22 +105,14 @@ std::FILE *create_private_file(const std::string &path) {
     return nullptr;
   }
   std::FILE *file = _fdopen(fd, "w+b");
-  if (file == nullptr) {
-    _close(fd);
-    return nullptr;
-  }
-  guarded.store(guarded_name.c_str());
+  if (file == nullptr) _close(fd);
   return file;
 }
 
-void remove_private_file(const std::string &path, std::FILE *file) {
-  DeleteFileA(path.c_str());
-  guarded.store(nullptr);
-  std::fclose(file);
-}
+void remove_private_file(const std::string &, std::FILE *file) { std::fclose(file); }
 
 void end_run_on_interrupt() { SetConsoleCtrlHandler(on_console_event, TRUE); }
 
-void abandon_run() { remove_and_exit(); }
+void abandon_run() { end_process(); }
 
 } // namespace platform

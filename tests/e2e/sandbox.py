@@ -295,7 +295,8 @@ def finish(proc, case, stdin_bytes):
 
 def run_parallel(args, executable, case, stdin):
     """Every argument list of case["parallel"] at once, sharing everything."""
-    procs = [start([args[0], *more], executable, case) for more in case["parallel"]]
+    base = args[:len(args) - (len(case["argv"]) - 1)]  # the command line up to argv[0]
+    procs = [start(base + more, executable, case) for more in case["parallel"]]
     results = [None] * len(procs)
 
     def one(i):

@@ -6,7 +6,7 @@ and one working directory each deliver their own message, once.
 
 import re
 
-from harness import HOST, SENDER, WRAPPED, Case, Row, table, wire
+from harness import SENDER, WRAPPED, Case, Row, table, wire
 
 SECRET = "a private file of the caller\n"
 MSG = b"Subject: mine\n\nthe message itself\n"
@@ -35,14 +35,19 @@ def each_delivered_once(t, r):
 
 
 ROWS = {
-    "spool_file_swapped_for_a_link_once_written": Row(
-        Case(argv=["quillrun", "a@b"], stdin=MSG, files={"/tmp/private": SECRET}, swap_spool="/tmp/private"),
-        b"", 0, check=sent_the_message_not_the_file),
     "many_runs_at_once_in_one_work_and_one_working_directory": Row(
         Case(argv=["quillrun"], stdin=MSG, ini="g_work /tmp/shared\n", dirs=["/tmp/shared"],
              parallel=[["-debug", f"r{i}@x.org"] for i in range(RUNS)], timeout=120),
         b"", None, check=each_delivered_once),
 }
+
+
+# On Windows the open spool file cannot be renamed at all (it is opened
+# without sharing); under Wine a Linux process still can, so this runs natively.
+if not WRAPPED:
+    ROWS["spool_file_swapped_for_a_link_once_written"] = Row(
+        Case(argv=["quillrun", "a@b"], stdin=MSG, files={"/tmp/private": SECRET}, swap_spool="/tmp/private"),
+        b"", 0, check=sent_the_message_not_the_file)
 
 
 class Neighbours(table(ROWS, workers=2)):
