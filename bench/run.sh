@@ -9,9 +9,11 @@
 # private namespaces (own loopback, host name, /etc overlay, /tmp tmpfs; the
 # machine's files are untouched), starts the sink SMTP server bench/sink.py on 127.0.0.1:2525 and
 # runs bench/bench.py, which prints Markdown tables: small-message latency,
-# large-message throughput and peak RSS, callgrind instruction counts.
-# Takes about two minutes. QUILLRUN=/path/to/binary measures that binary instead
-# of building.
+# large-message throughput and peak RSS, peak RSS for 1 GB messages and a long
+# header line, callgrind instruction counts. The memory rows put two 1 GB
+# files at a time in the tmpfs (the message and quillrun's spool file), so
+# about 2 GB of RAM is needed. Takes two to three minutes.
+# QUILLRUN=/path/to/binary measures that binary instead of building.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${1:-}" = --inside ]; then
