@@ -1,0 +1,161 @@
+#!/bin/sh
+# The halves of tools/package-test.sh that run inside private namespaces
+# (unshare --user --map-root-user --mount --uts --net): their own loopback,
+# host name, /tmp and /run, so that the SMTP server and Wine touch nothing of
+# the machine.
+#
+#   package-test-inside.sh deb PROGRAM
+#       one delivery by PROGRAM (the packaged /usr/bin/quillrun) with
+#       /etc/tidewharf.ini in an overlay on /etc
+#   package-test-inside.sh windows SETUP.exe WINEPREFIX VERSION
+#       the installer, silently, in a throwaway layer over WINEPREFIX:
+#       install, check, one delivery, uninstall, check that nothing is left
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+mode=$1
+shift
+
+fail() {
+  echo "package-test: $*" >&2
+  exit 1
+}
+
+# Loopback, a private /run and /tmp; the files needed from outside are copied
+# to /run first, since the tree may lie under /tmp.
+ip link set lo up
+mount -t tmpfs package-test-run /run
+mkdir -p /run/pkg/bin
+cp "$here/receive_one.py" /run/pkg/bin/
+case "$mode" in
+deb) cp "$1" /run/pkg/bin/quillrun ;;
+windows) cp "$1" /run/pkg/bin/setup.exe ;;
+esac
+mount -t tmpfs -o mode=1777 package-test-tmp /tmp
+
+# Starts the SMTP server on 127.0.0.1:25; it takes one message into
+# /run/pkg/received and stops.
+start_server() {
+  /usr/bin/python3 /run/pkg/bin/receive_one.py /run/pkg/received &
+  server=$!
+  for _ in $(seq 50); do
+    [ -e /run/pkg/received.ready ] && return 0
+    sleep 0.1
+  done
+  fail "the SMTP server did not start"
+}
+
+# Waits for the server and checks what it received against the grep
+# patterns given.
+check_received() {
+  wait "$server" || fail "the SMTP server received no message"
+  for pattern in "$@"; do
+    grep -q -- "$pattern" /run/pkg/received || {
+      cat /run/pkg/received >&2
+      fail "the message received lacks \"$pattern\""
+    }
+  done
+}
+
+deliver_with_deb() {
+  mkdir /tmp/etc-upper /tmp/etc-work /tmp/wd
+  mount -t overlay overlay -o lowerdir=/etc,upperdir=/tmp/etc-upper,workdir=/tmp/etc-work /etc
+  hostname mail.example.org
+  echo "127.0.0.1 localhost mail.example.org" >/etc/hosts
+  printf 'g_smtp_port 25\n' >/etc/tidewharf.ini
+  start_server
+  cd /tmp/wd
+  status=0
+  printf 'Subject: package test\n\nSent by the packaged quillrun.\n' |
+    USERNAME=packager /run/pkg/bin/quillrun -i admin@example.org || status=$?
+  [ "$status" -eq 0 ] || fail "the packaged quillrun exited with status $status"
+  check_received "^MAIL FROM: packager@mail.example.org$" "^RCPT TO: admin@example.org$" \
+    "Subject: package test" "Sent by the packaged quillrun."
+  grep -q "packager /run/pkg/bin/quillrun -i admin@example.org" quillrun.log ||
+    fail "no record in quillrun.log"
+  echo "package-test: the packaged quillrun delivered a message"
+}
+
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\quillrun'
+environment_key='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+
+system_path() {
+  wine reg query "$environment_key" /v PATH | tr -d '\r' | sed -n 's/^ *PATH *REG_[A-Z_]* *//p'
+}
+
+# The value of NAME in the uninstall entry.
+uninstall_value() {
+  wine reg query "$uninstall_key" /v "$1" | tr -d '\r' | sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
+}
+
+run_installer() {
+  setup=/run/pkg/bin/setup.exe
+  version=$2
+  # A throwaway layer over the prepared prefix: nothing reaches it.
+  mkdir -p /run/pkg/upper /run/pkg/work /run/pkg/prefix
+  mount -t overlay overlay -o "lowerdir=$1,upperdir=/run/pkg/upper,workdir=/run/pkg/work" /run/pkg/prefix
+  export WINEPREFIX=/run/pkg/prefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
+  hostname winhost
+  drive_c=$WINEPREFIX/drive_c
+  folder="$drive_c/Program Files/quillrun"
+  [ ! -e "$folder" ] || fail "the prefix has a quillrun folder before the installation"
+  path_before=$(system_path)
+
+  wine "$setup" /S
+  wineserver -w
+  expected="LICENSE.txt README.txt mailq.exe newaliases.exe quillrun.8.html quillrun.8.txt quillrun.exe tidewharf.ini.sample uninstall.exe"
+  found=$(cd "$folder" && ls | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
+  [ "$found" = "$expected" ] || fail "installed files: \"$found\", expected \"$expected\""
+  [ ! -e "$drive_c/etc" ] || fail "the installer made C:\\etc"
+  [ "$(uninstall_value DisplayName)" = quillrun ] || fail "DisplayName: $(uninstall_value DisplayName)"
+  [ "$(uninstall_value DisplayVersion)" = "$version" ] ||
+    fail "DisplayVersion: $(uninstall_value DisplayVersion), expected $version"
+  [ "$(uninstall_value Publisher)" = "The quillrun authors" ] || fail "Publisher: $(uninstall_value Publisher)"
+  [ "$(uninstall_value InstallLocation)" = 'C:\Program Files\quillrun' ] ||
+    fail "InstallLocation: $(uninstall_value InstallLocation)"
+  quiet=$(uninstall_value QuietUninstallString)
+  [ "$quiet" = '"C:\Program Files\quillrun\uninstall.exe" /S' ] || fail "QuietUninstallString: $quiet"
+  [ "$(uninstall_value NoModify)" = 0x1 ] && [ "$(uninstall_value NoRepair)" = 0x1 ] ||
+    fail "NoModify or NoRepair not set"
+  [ "$(system_path)" = "$path_before;C:\\Program Files\\quillrun" ] ||
+    fail "system PATH after the installation: $(system_path)"
+  echo "package-test: the installer put in place the files, the uninstall entry and the PATH entry"
+
+  # One delivery by the installed program, run by its PATH name from a
+  # working folder on drive C:, with the domain from \etc\tidewharf.ini.
+  # Windows reads that file on the current drive; Wine takes a path that
+  # begins with "/" as a Unix path first, so the file goes to /etc (an
+  # overlay) here.
+  mkdir -p "$drive_c/work" /tmp/etc-upper /tmp/etc-work
+  mount -t overlay overlay -o lowerdir=/etc,upperdir=/tmp/etc-upper,workdir=/tmp/etc-work /etc
+  printf 'g_smtp_port 25\r\ng_quillrun_domain example.org\r\n' >/etc/tidewharf.ini
+  start_server
+  cd "$drive_c/work"
+  status=0
+  printf 'Subject: installer test\r\n\r\nSent by the installed quillrun.exe.\r\n' |
+    wine cmd /c quillrun.exe -host 127.0.0.1 -i admin@example.org >/run/pkg/out || status=$?
+  [ "$status" -eq 0 ] || { cat /run/pkg/out >&2; fail "the installed quillrun.exe exited with status $status"; }
+  check_received "^MAIL FROM: [^@]*@example.org$" "^RCPT TO: admin@example.org$" \
+    "Subject: installer test" "Sent by the installed quillrun.exe."
+  [ -s quillrun.log ] || fail "no quillrun.log in C:\\work"
+  queue=$(wine "C:\\Program Files\\quillrun\\mailq.exe" | tr -d '\r')
+  [ "$queue" = "Use: queuelet s" ] || fail "mailq.exe said \"$queue\""
+  wineserver -w
+  echo "package-test: the installed quillrun.exe delivered a message; mailq.exe answers"
+
+  # The uninstaller copies itself away and returns at once: wait for Wine.
+  cd /
+  wine "C:\\Program Files\\quillrun\\uninstall.exe" /S
+  wineserver -w
+  [ ! -e "$folder" ] || fail "left after uninstalling: $(ls -A "$folder" | tr '\n' ' ')"
+  ! wine reg query "$uninstall_key" >/dev/null 2>&1 || fail "the uninstall entry is left"
+  [ "$(system_path)" = "$path_before" ] || fail "system PATH after uninstalling: $(system_path)"
+  [ ! -e "$drive_c/etc" ] || fail "the uninstaller left C:\\etc"
+  wineserver -k 2>/dev/null || true
+  echo "package-test: the uninstaller left nothing behind"
+}
+
+case "$mode" in
+deb) deliver_with_deb ;;
+windows) run_installer "$2" "$3" ;;
+*) fail "unknown mode $mode" ;;
+esac
