@@ -143,7 +143,6 @@ It reads its server port, spool directory and mail domain from the
 configuration file of the local mail server, /etc/tidewharf.ini. It keeps
 no queue and runs no daemon, and it installs beside the machine's mail
 transport agent: it provides no sendmail, mailq or newaliases command.")
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)

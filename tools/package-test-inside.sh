@@ -16,7 +16,7 @@ mode=$1
 shift
 
 fail() {
-  echo "package-test: $*" >&2
+  printf "package-test: %s\n" "$*" >&2
   exit 1
 }
 

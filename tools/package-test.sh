@@ -26,7 +26,7 @@ work=$build/package-test
 started=$(date +%s)
 
 fail() {
-  echo "package-test: $*" >&2
+  printf "package-test: %s\n" "$*" >&2
   exit 1
 }
 
