@@ -150,8 +150,23 @@ run_installer() {
   ! wine reg query "$uninstall_key" >/dev/null 2>&1 || fail "the uninstall entry is left"
   [ "$(system_path)" = "$path_before" ] || fail "system PATH after uninstalling: $(system_path)"
   [ ! -e "$drive_c/etc" ] || fail "the uninstaller left C:\\etc"
-  wineserver -k 2>/dev/null || true
   echo "package-test: the uninstaller left nothing behind"
+
+  # A system PATH longer than the installer's strings (1024 characters)
+  # must come through untouched, not cut.
+  long_path="$path_before$(printf ';C:\\Tools\\folder%04d' $(seq 60))"
+  wine reg add "$environment_key" /v PATH /t REG_EXPAND_SZ /d "$long_path" /f >/dev/null
+  wineserver -w
+  wine "$setup" /S
+  wineserver -w
+  [ -f "$folder/quillrun.exe" ] || fail "with a long PATH the installer installed nothing"
+  [ "$(system_path)" = "$long_path" ] || fail "the installer changed a PATH too long for it"
+  wine "C:\\Program Files\\quillrun\\uninstall.exe" /S
+  wineserver -w
+  [ ! -e "$folder" ] && [ "$(system_path)" = "$long_path" ] ||
+    fail "with a long PATH the uninstaller left files or changed the PATH"
+  wineserver -k 2>/dev/null || true
+  echo "package-test: a PATH too long for the installer stays as it was"
 }
 
 case "$mode" in

@@ -46,6 +46,8 @@ RequestExecutionLevel admin
 ShowInstDetails show
 ShowUninstDetails show
 LicenseData "${STAGE}\LICENSE.txt"
+; The MIT licence asks for no agreement: the page informs, its button goes on.
+LicenseText "quillrun is free software under the MIT licence." "$(^NextBtn)"
 
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey "ProductName" "quillrun"
