@@ -73,8 +73,9 @@ def enter():
         if os.read(go_r, 1) != b"x":  # the maps were not written
             os._exit(112)
         # Mapped as root now: the exec keeps every capability in the namespace.
+        # A /proc of the new PID namespace: sanitizers read their own tasks there.
         os.execvp("unshare", ["unshare", "--mount", "--uts", "--net", "--pid", "--fork", "--kill-child",
-                              PYTHON, os.path.abspath(__file__), "inside"])
+                              "--mount-proc", PYTHON, os.path.abspath(__file__), "inside"])
     os.read(ready_r, 1)
     for name in ("uid_map", "gid_map"):
         with open(f"/proc/{pid}/{name}", "w") as f:
