@@ -2,7 +2,7 @@
 # Builds quillrun with warnings as errors and runs every test: the unit tests
 # and the end-to-end tests against the real binary, natively (Release, as
 # shipped), under AddressSanitizer and UndefinedBehaviorSanitizer, and for
-# the Windows build under Wine; then the fuzz targets.
+# the Windows build under Wine; then the fuzz targets and the packages.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -23,3 +23,6 @@ run_tests() {
 run_tests build -DCMAKE_BUILD_TYPE=Release
 run_tests build-asan -DQUILLRUN_SANITIZE=ON
 run_tests build-win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
+
+# The packages and the installer: built, installed, used once and removed.
+"$root/tools/package-test.sh" "$root/build" "$root/build-win"
