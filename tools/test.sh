@@ -22,6 +22,7 @@ run_tests() {
 
 run_tests build -DCMAKE_BUILD_TYPE=Release
 run_tests build-asan -DQUILLRUN_SANITIZE=ON
+"$root/tools/fuzz.sh" 30
 run_tests build-win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
 
 # The packages and the installer: built, installed, used once and removed.
