@@ -40,19 +40,27 @@ function(quillrun_generated_file output input script)
     VERBATIM)
 endfunction()
 
+# For each INPUT NAME pair that follows, makes ${pkg_dir}/NAME from INPUT with
+# cmake/SCRIPT (-DIN=INPUT -DOUT=the output) and appends it to OUT_VAR.
+function(quillrun_converted_files out_var script)
+  set(outputs ${${out_var}})
+  set(pairs ${ARGN})
+  while(pairs)
+    list(POP_FRONT pairs input name)
+    quillrun_generated_file(${pkg_dir}/${name} ${input} ${script} -DIN=${input} -DOUT=${pkg_dir}/${name})
+    list(APPEND outputs ${pkg_dir}/${name})
+  endwhile()
+  set(${out_var} ${outputs} PARENT_SCOPE)
+endfunction()
+
 if(NOT WIN32)
   install(FILES ${manual} DESTINATION share/man/man8 COMPONENT manual)
 
   # Debian's forms of the documents: compressed with gzip -9n, the licence
   # as a machine-readable copyright file.
   set(deb_docs "")
-  foreach(pair "${manual};quillrun.8.gz" "${PROJECT_SOURCE_DIR}/README.md;README.md.gz"
-               "${changelog};changelog.gz")
-    list(GET pair 0 input)
-    list(GET pair 1 name)
-    quillrun_generated_file(${pkg_dir}/${name} ${input} gzip-file.cmake -DIN=${input} -DOUT=${pkg_dir}/${name})
-    list(APPEND deb_docs ${pkg_dir}/${name})
-  endforeach()
+  quillrun_converted_files(deb_docs gzip-file.cmake ${manual} quillrun.8.gz
+                           ${PROJECT_SOURCE_DIR}/README.md README.md.gz ${changelog} changelog.gz)
   add_custom_target(package_files ALL DEPENDS ${deb_docs})
 
   install(FILES ${pkg_dir}/quillrun.8.gz DESTINATION share/man/man8
@@ -75,13 +83,10 @@ else()
   # not have), and the documents as text with CR LF line ends.
   find_program(QUILLRUN_MANDOC mandoc)
   set(win_files "")
-  foreach(pair "${PROJECT_SOURCE_DIR}/README.md;README.txt" "${PROJECT_SOURCE_DIR}/LICENSE;LICENSE.txt"
-               "${pkg_source}/windows/tidewharf.ini.sample;tidewharf.ini.sample")
-    list(GET pair 0 input)
-    list(GET pair 1 name)
-    quillrun_generated_file(${pkg_dir}/${name} ${input} crlf-file.cmake -DIN=${input} -DOUT=${pkg_dir}/${name})
-    list(APPEND win_files ${pkg_dir}/${name})
-  endforeach()
+  quillrun_converted_files(win_files crlf-file.cmake
+                           ${PROJECT_SOURCE_DIR}/README.md README.txt
+                           ${PROJECT_SOURCE_DIR}/LICENSE LICENSE.txt
+                           ${pkg_source}/windows/tidewharf.ini.sample tidewharf.ini.sample)
   if(QUILLRUN_MANDOC)
     quillrun_generated_file("${pkg_dir}/quillrun.8.txt;${pkg_dir}/quillrun.8.html" ${manual}
       render-manual.cmake
