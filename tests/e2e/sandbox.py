@@ -200,11 +200,11 @@ def program_pid(proc, argv0):
     return None
 
 
-def signal_when_ready(proc, argv0, server, spec, result):
-    """Sends spec["number"] to the program once the moment spec["when"] names
+def signal_when_ready(proc, argv0, server, plan, result):
+    """Sends plan["number"] to the program once the moment plan["when"] names
     has come: "spool" (a spool file exists in /tmp), "connected" (the server
     has a connection) or a dialogue step the server has answered."""
-    when = spec["when"]
+    when = plan["when"]
     deadline = time.monotonic() + 30
     while proc.poll() is None and time.monotonic() < deadline:
         if when == "spool":
@@ -215,9 +215,9 @@ def signal_when_ready(proc, argv0, server, spec, result):
             ready = bool(server.sessions) and when in server.sessions[0].steps
         pid = program_pid(proc, argv0) if ready else None
         if pid:
-            time.sleep(spec.get("delay", 0.2))
+            time.sleep(plan.get("delay", 0.2))
             result["signalled"] = True
-            os.kill(pid, spec["number"])
+            os.kill(pid, plan["number"])
             return
         time.sleep(0.05)
 

@@ -49,14 +49,14 @@ class Session:
                 "steps": self.steps, "client_closed": self.client_closed, "closed_at": self.closed_at}
 
 
-def send_repeated(conn, spec):
+def send_repeated(conn, reply):
     """LINE over and over, whole, until at least N bytes are sent; then TEXT."""
-    line = spec["repeat"].encode("latin-1")
+    line = reply["repeat"].encode("latin-1")
     block = line * max(1, 65536 // len(line))
     conn.settimeout(None)
-    for _ in range(0, spec["bytes"], len(block)):
+    for _ in range(0, reply["bytes"], len(block)):
         conn.sendall(block)
-    conn.sendall(spec["then"].encode("latin-1"))
+    conn.sendall(reply["then"].encode("latin-1"))
     conn.settimeout(0.2)
 
 
