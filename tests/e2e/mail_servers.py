@@ -90,8 +90,10 @@ def enter():
 def inside():
     request = json.load(sys.stdin)
     server, tree = request["server"], request["tree"]
-    # The tree may lie under /tmp, which setup() covers: lay it over /usr first.
+    # The tree may lie under /tmp, which setup() covers: lay it over /usr, and
+    # read the package's list of its directories, first.
     sandbox.mount("overlay", "/usr", f"lowerdir={tree}/usr:/usr")
+    package_files = sandbox.read(f"{tree}/etc/postfix/postfix-files")
     base = {"argv": ["quillrun"], "hostname": HOST.decode(), "username": USERNAME}
     args, executable = sandbox.setup(base)
     for d in ("var-upper", "var-work"):
@@ -106,7 +108,7 @@ def inside():
         log.flush()
         return "".join(sandbox.read(p) or "" for p in [log.name] + SERVER_LOGS[server])
     try:
-        SERVER_START[server](tree, log)
+        SERVER_START[server](package_files, log)
         wait_for_greeting()
         results = [run_case(case, args, executable, QUEUE[server]) for case in request["cases"]]
     except Exception:
@@ -189,30 +191,29 @@ postlog   unix-dgram n - n - 1 postlogd
 """
 
 
-def start_postfix(tree, log):
+def start_postfix(package_files, log):
     write("/etc/postfix/main.cf", POSTFIX_MAIN)
     write("/etc/postfix/master.cf", POSTFIX_MASTER)
-    make_postfix_directories(f"{tree}/etc/postfix/postfix-files")
+    make_postfix_directories(package_files)
     # -d: in the foreground; the PID namespace ends it.
     subprocess.Popen(["/usr/lib/postfix/sbin/master", "-d"], stdout=log, stderr=log, stdin=subprocess.DEVNULL)
 
 
 def make_postfix_directories(postfix_files):
     """The queue and data directories with the owners and modes the package
-    lists in postfix-files: what `postfix start` would make through the
-    post-install script, without its seconds of postconf runs."""
+    lists in postfix-files (its text): what `postfix start` would make through
+    the post-install script, without its seconds of postconf runs."""
     places = {"$queue_directory": "/var/spool/postfix", "$data_directory": "/var/lib/postfix"}
     owners = {"$mail_owner": "postfix", "$setgid_group": "postdrop", "root": "root", "-": "root"}
-    with open(postfix_files) as f:
-        for line in f:
-            name, kind, owner, group, mode = (line.strip().split(":") + [""] * 5)[:5]
-            top, _, rest = name.partition("/")
-            if kind != "d" or top not in places:
-                continue
-            path = os.path.join(places[top], rest)
-            os.makedirs(path, exist_ok=True)
-            shutil.chown(path, owners[owner], owners[group])
-            os.chmod(path, int(mode, 8))
+    for line in postfix_files.splitlines():
+        name, kind, owner, group, mode = (line.strip().split(":") + [""] * 5)[:5]
+        top, _, rest = name.partition("/")
+        if kind != "d" or top not in places:
+            continue
+        path = os.path.join(places[top], rest)
+        os.makedirs(path, exist_ok=True)
+        shutil.chown(path, owners[owner], owners[group])
+        os.chmod(path, int(mode, 8))
 
 
 OPENSMTPD_CONF = f"""\
@@ -223,7 +224,7 @@ match from any for domain "{DOMAIN}" action "local"
 """
 
 
-def start_opensmtpd(tree, log):
+def start_opensmtpd(_, log):
     write("/etc/smtpd.conf", OPENSMTPD_CONF)
     os.makedirs("/var/lib/opensmtpd/empty", exist_ok=True)  # its chroot
     # -d: in the foreground, logging to stderr; the PID namespace ends it.
