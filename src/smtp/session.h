@@ -3,6 +3,7 @@
 
 #include "platform/net.h"
 #include "smtp/reply.h"
+#include "smtp/time_limits.h"
 
 #include <chrono>
 #include <optional>
@@ -14,7 +15,7 @@ namespace smtp {
 struct Session {
   platform::Socket socket = platform::kInvalidSocket;
   bool debug = false;
-  std::chrono::milliseconds send_limit{std::chrono::minutes(3)}; ///< for each send
+  std::chrono::milliseconds send_limit = TimeLimits{}.send; ///< for each send
   std::string pending; ///< bytes received after the last whole reply, kept for the next
 };
 
