@@ -5,11 +5,14 @@
 // sets it; and each option appended to the arguments does what it says and
 // nothing else (a value-taking option takes the next argument, whatever it
 // is; one at the end is ignored; an option that ends the loop ends it).
+// The invocation record of any arguments is two lines, and unescaping each
+// argument as written there gives it back.
 //
 // Input: the arguments separated by NUL bytes; a leading "MANY" puts 29990
 // plain recipients before them, so that their recipients overflow the list.
 #include "fuzz_support.h"
 #include "intake/recipients.h"
+#include "log/invocation_log.h"
 #include "main/command_line.h"
 
 #include <algorithm>
@@ -192,6 +195,42 @@ void check_appended(std::vector<std::string> args, const CommandLine &line) {
   }
 }
 
+// The reverse of the record's escapes: "\\r", "\\n", "\\xHH", "\\\\".
+std::string unescaped(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      out += text[i];
+      continue;
+    }
+    require(i + 1 < text.size(), "a backslash is never last");
+    const char kind = text[++i];
+    if (kind == 'x') {
+      require(i + 2 < text.size(), "two hex digits follow \\x");
+      out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+      i += 2;
+    } else {
+      require(kind == 'r' || kind == 'n' || kind == '\\', "only known escapes");
+      out += kind == 'r' ? '\r' : kind == 'n' ? '\n' : '\\';
+    }
+  }
+  return out;
+}
+
+void check_record(const std::vector<std::string> &args) {
+  const std::string record = logs::invocation_record("Mon Jan  1 09:05:00 2024\n", args[1], args);
+  require(std::count(record.begin(), record.end(), '\n') == 2, "a record is two lines");
+  for (const std::string &arg : args) {
+    // " " sender " " arg " " "\n", with an empty sender.
+    const std::string alone = logs::invocation_record("\n", "", {arg});
+    const std::string_view written = std::string_view(alone).substr(3, alone.size() - 5);
+    require(std::none_of(written.begin(), written.end(),
+                         [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }),
+            "no control byte is written as it is");
+    require(unescaped(written) == arg, "unescaping gives back the argument");
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   std::string_view input = fuzz::as_text(data, size);
   const bool many = input.substr(0, 4) == "MANY";
@@ -200,6 +239,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const CommandLine line = invocation::parse_command_line(args, kDefaultSender);
   check_recipients(args, line);
   check_settings(args, line);
+  check_record(args);
 
   if (many) {
     // Behind 29990 plain recipients the arguments read the same, but only 11

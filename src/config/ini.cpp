@@ -1,6 +1,9 @@
 #include "config/ini.h"
 
-#include <fstream>
+#include "platform/named_file.h"
+
+#include <cstdio>
+#include <sstream>
 
 namespace config {
 namespace {
@@ -28,6 +31,9 @@ std::string_view next_token(std::string_view text, std::size_t &from, std::strin
   return text.substr(start, end - start);
 }
 
+// Notepad saves UTF-8 with a byte order mark, which would hide the first key.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 // A file saved with CR LF line ends reads the same as one with LF alone.
 std::string_view without_trailing_returns(std::string_view text) {
   while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
@@ -44,8 +50,9 @@ std::string_view value_in_piece(std::string_view piece, std::string_view key) {
 
 std::string ini_value(std::istream &text, std::string_view key) {
   std::string line;
-  while (std::getline(text, line)) {
+  for (bool first = true; std::getline(text, line); first = false) {
     std::string_view rest = without_trailing_returns(line);
+    if (first && rest.starts_with(kByteOrderMark)) rest.remove_prefix(kByteOrderMark.size());
     do {
       std::string_view piece = rest.substr(0, kPieceLength);
       rest.remove_prefix(piece.size());
@@ -57,9 +64,16 @@ std::string ini_value(std::istream &text, std::string_view key) {
 }
 
 std::string ini_lookup(std::string_view key) {
-  std::ifstream file(kConfigPath);
-  if (!file) return {};
-  return ini_value(file, key);
+  std::FILE *file = platform::open_config_file(kConfigPath);
+  if (file == nullptr) return {};
+  std::string content;
+  char block[4096];
+  for (std::size_t count; (count = std::fread(block, 1, sizeof block, file)) > 0;) {
+    content.append(block, count);
+  }
+  std::fclose(file);
+  std::istringstream text(content);
+  return ini_value(text, key);
 }
 
 } // namespace config

@@ -1,17 +1,42 @@
 #include "log/invocation_log.h"
 
-#include <fstream>
+#include "platform/named_file.h"
+
+#include <cstdio>
 
 namespace logs {
+namespace {
+
+void append_escaped(std::string_view text, std::string &record) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\\') {
+      record += "\\\\";
+    } else if (c == '\r') {
+      record += "\\r";
+    } else if (c == '\n') {
+      record += "\\n";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      record += "\\x";
+      record += kHex[byte >> 4];
+      record += kHex[byte & 0xF];
+    } else {
+      record += c;
+    }
+  }
+}
+
+} // namespace
 
 std::string invocation_record(std::string_view ctime_text, std::string_view default_sender,
                               const std::vector<std::string> &args) {
   std::string record(ctime_text);
   record += ' ';
-  record += default_sender;
+  append_escaped(default_sender, record);
   record += ' ';
   for (const std::string &arg : args) {
-    record += arg;
+    append_escaped(arg, record);
     record += ' ';
   }
   record += '\n';
@@ -20,10 +45,14 @@ std::string invocation_record(std::string_view ctime_text, std::string_view defa
 
 void append_invocation_record(std::time_t start, std::string_view default_sender,
                               const std::vector<std::string> &args) {
-  std::ofstream file(kInvocationLogName, std::ios::app);
-  if (!file) return;
+  std::FILE *file = platform::open_log_file(kInvocationLogName);
+  if (file == nullptr) return;
   const char *ctime_text = std::ctime(&start);
-  file << invocation_record(ctime_text != nullptr ? ctime_text : "\n", default_sender, args);
+  const std::string record =
+      invocation_record(ctime_text != nullptr ? ctime_text : "\n", default_sender, args);
+  // One write, so that records of runs appending at once do not interleave.
+  std::fwrite(record.data(), 1, record.size(), file);
+  std::fclose(file);
 }
 
 } // namespace logs

@@ -13,6 +13,10 @@ inline constexpr const char *kInvocationLogName = "quillrun.log";
 
 /// The record: `ctime_text` (which ends with its own line feed), a space, the
 /// default sender and a space, each argument followed by a space, a line feed.
+/// Every control byte of the sender and the arguments is made visible, so
+/// that a record is always exactly two lines: CR as "\r", LF as "\n", any
+/// other byte below 0x20 and 0x7F as "\xHH" (upper-case hex), and a backslash
+/// as "\\".
 std::string invocation_record(std::string_view ctime_text, std::string_view default_sender,
                               const std::vector<std::string> &args);
 

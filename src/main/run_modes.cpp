@@ -1,6 +1,7 @@
 #include "main/run_modes.h"
 
 #include "log/report.h"
+#include "platform/named_file.h"
 #include "platform/system.h"
 
 #include <cstdio>
@@ -34,7 +35,7 @@ void print_help() {
 
 void run_fake_daemon() {
   const int pid = platform::process_id();
-  if (std::FILE *file = std::fopen(kPidFile, "w")) {
+  if (std::FILE *file = platform::open_pid_file(kPidFile)) {
     std::fprintf(file, "%d", pid);
     std::fclose(file);
   }

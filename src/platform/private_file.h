@@ -21,12 +21,16 @@ std::FILE *create_private_file(const std::string &path);
 /// the link's target.
 void remove_private_file(const std::string &path, std::FILE *file);
 
-/// From now on SIGINT, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and
-/// the closing of the console) end the process with status 1 after removing
-/// the private file; a write to a closed pipe is an error, not a signal.
+/// From now on every signal that would end the process (on Windows Ctrl+C,
+/// Ctrl+Break, the closing of the console, logoff and shutdown) ends it with
+/// the ending status after removing the private file. Only SIGKILL cannot.
 void end_run_on_interrupt();
 
-/// Ends the process at once with status 1, after removing the private file.
+/// The status a run cut short ends with from now on; 1 until set.
+void set_ending_status(int status);
+
+/// Ends the process at once with the ending status, after removing the
+/// private file.
 [[noreturn]] void abandon_run();
 
 } // namespace platform

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <vector>
+
 namespace platform {
 namespace {
 
@@ -14,21 +16,43 @@ namespace {
 std::string guarded_name;
 std::atomic<const char *> guarded{nullptr};
 static_assert(std::atomic<const char *>::is_always_lock_free);
+// The status of a run cut short: 1 until the server has taken the message.
+std::atomic<int> ending_status{1};
 
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+// Every signal whose default action ends the process and that can be
+// caught. SIGPIPE and SIGXFSZ are ignored instead (start_process): the write
+// then fails and the run goes its usual way.
+std::vector<int> ending_signals() {
+  std::vector<int> signals = {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT,
+                              SIGBUS,  SIGFPE,  SIGUSR1,   SIGSEGV, SIGUSR2, SIGALRM,
+                              SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGPOLL, SIGSYS};
+#ifdef SIGSTKFLT
+  signals.push_back(SIGSTKFLT);
+#endif
+#ifdef SIGPWR
+  signals.push_back(SIGPWR);
+#endif
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) signals.push_back(signal);
+  return signals;
+}
 
-// Blocks the interrupting signals for its lifetime.
-class InterruptsHeld {
+sigset_t ending_signal_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : ending_signals()) sigaddset(&set, signal);
+  return set;
+}
+
+// Blocks the ending signals for its lifetime.
+class EndingsHeld {
 public:
-  InterruptsHeld() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal : kInterrupts) sigaddset(&set, signal);
+  EndingsHeld() {
+    const sigset_t set = ending_signal_set();
     sigprocmask(SIG_BLOCK, &set, &previous_);
   }
-  ~InterruptsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-  InterruptsHeld(const InterruptsHeld &) = delete;
-  InterruptsHeld &operator=(const InterruptsHeld &) = delete;
+  ~EndingsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  EndingsHeld(const EndingsHeld &) = delete;
+  EndingsHeld &operator=(const EndingsHeld &) = delete;
 
 private:
   sigset_t previous_;
@@ -37,16 +61,16 @@ private:
 // Async-signal-safe: unlink and _exit only.
 [[noreturn]] void remove_and_exit() {
   if (const char *name = guarded.load()) unlink(name);
-  _exit(1);
+  _exit(ending_status.load());
 }
 
-void on_interrupt(int) { remove_and_exit(); }
+void on_ending_signal(int) { remove_and_exit(); }
 
 } // namespace
 
 std::FILE *create_private_file(const std::string &path) {
   guarded_name = path; // before the file exists: this may run out of memory
-  InterruptsHeld held;
+  EndingsHeld held;
   // O_EXCL with O_CREAT refuses an existing name, a symbolic link included,
   // so a name planted by another user is never opened or followed.
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -63,7 +87,7 @@ std::FILE *create_private_file(const std::string &path) {
 
 void remove_private_file(const std::string &path, std::FILE *file) {
   {
-    InterruptsHeld held;
+    EndingsHeld held;
     unlink(path.c_str());
     guarded.store(nullptr);
   }
@@ -72,13 +96,12 @@ void remove_private_file(const std::string &path, std::FILE *file) {
 
 void end_run_on_interrupt() {
   struct sigaction action {};
-  action.sa_handler = on_interrupt;
+  action.sa_handler = on_ending_signal;
   sigfillset(&action.sa_mask);
-  for (int signal : kInterrupts) sigaction(signal, &action, nullptr);
-  // MSG_NOSIGNAL covers the socket; this covers standard output closed by
-  // the caller, which must not end the run with the spool file left behind.
-  std::signal(SIGPIPE, SIG_IGN);
+  for (int signal : ending_signals()) sigaction(signal, &action, nullptr);
 }
+
+void set_ending_status(int status) { ending_status.store(status); }
 
 void abandon_run() { remove_and_exit(); }
 

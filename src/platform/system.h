@@ -7,6 +7,14 @@
 
 namespace platform {
 
+/// The first thing a run does. Descriptors 0, 1 and 2 that the caller left
+/// closed are opened on the null device, so that no file or socket of the run
+/// can take their numbers (a closed standard input still reads as an error).
+/// A write to a closed pipe or past the file size limit fails with an error
+/// instead of ending the process. Ends the process with status 1 when the
+/// standard descriptors cannot be made safe.
+void start_process();
+
 int process_id();
 
 void sleep_seconds(unsigned seconds);
@@ -19,7 +27,7 @@ void use_binary_standard_input();
 
 /// One read of standard input: the count read (as soon as any bytes are
 /// there, never waiting to fill `capacity`), 0 at its end, -1 on an error
-/// with errno set.
+/// with errno set (always, when the caller had left it closed).
 long read_standard_input(char *buffer, std::size_t capacity);
 
 /// Moves standard input back by `count` bytes read but not used, so that a

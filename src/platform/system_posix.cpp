@@ -1,10 +1,31 @@
 #include "platform/system.h"
 
 #include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
+namespace {
+
+bool standard_input_closed = false;
+
+bool is_open(int fd) { return fcntl(fd, F_GETFD) != -1 || errno != EBADF; }
+
+} // namespace
+
+void start_process() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (is_open(fd)) continue;
+    if (fd == STDIN_FILENO) standard_input_closed = true;
+    // The lowest free number: this one, since those below it are open.
+    int null = open("/dev/null", O_RDWR);
+    if (null != fd) _exit(1);
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
 
 int process_id() { return static_cast<int>(getpid()); }
 
@@ -15,6 +36,10 @@ void make_directory(const std::string &path) { mkdir(path.c_str(), 0777); }
 void use_binary_standard_input() {}
 
 long read_standard_input(char *buffer, std::size_t capacity) {
+  if (standard_input_closed) {
+    errno = EBADF;
+    return -1;
+  }
   ssize_t count;
   do {
     errno = 0;

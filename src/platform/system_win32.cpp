@@ -10,6 +10,26 @@
 #include <process.h>
 
 namespace platform {
+namespace {
+
+bool standard_input_closed = false;
+
+} // namespace
+
+void start_process() {
+  static constexpr DWORD kStandardHandles[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE,
+                                               STD_ERROR_HANDLE};
+  for (int fd = 0; fd <= 2; ++fd) {
+    HANDLE handle = GetStdHandle(kStandardHandles[fd]);
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) continue;
+    if (fd == 0) standard_input_closed = true;
+    // The runtime's lowest free number would otherwise go to the spool file.
+    int null = _open("NUL", _O_RDWR | _O_BINARY);
+    if (null < 0 || (null != fd && _dup2(null, fd) != 0)) ExitProcess(1);
+    if (null != fd) _close(null);
+    SetStdHandle(kStandardHandles[fd], reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+  }
+}
 
 int process_id() { return _getpid(); }
 
@@ -20,6 +40,10 @@ void make_directory(const std::string &path) { _mkdir(path.c_str()); }
 void use_binary_standard_input() { _setmode(_fileno(stdin), _O_BINARY); }
 
 long read_standard_input(char *buffer, std::size_t capacity) {
+  if (standard_input_closed) {
+    errno = EBADF;
+    return -1;
+  }
   errno = 0;
   unsigned ask = capacity > INT_MAX ? INT_MAX : static_cast<unsigned>(capacity);
   return _read(0, buffer, ask);

@@ -4,6 +4,7 @@
 #include "io/block_reader.h"
 #include "log/debug_log.h"
 #include "log/report.h"
+#include "platform/private_file.h"
 #include "smtp/body.h"
 #include "smtp/connection.h"
 #include "smtp/port.h"
@@ -20,12 +21,18 @@ constexpr const char *kNoHeloReply = "-ERR Unable to read helo response from SMT
 constexpr const char *kNoReply = "-ERR Unable to read response from server\n";
 constexpr const char *kNobodyAccepted = "Failed to send message to any users\n";
 
-// Replies above this code refuse the step (HELO, MAIL FROM, DATA, ".").
+// Replies above this code refuse the step (HELO, MAIL FROM, DATA, "."). A
+// code of 400 itself, and a reply without a number, pass: servers and
+// callers have long relied on that leniency.
 constexpr int kHighestPassingCode = 400;
 constexpr int kRecipientAccepted = 250;
 
 void report_refused(const Reply &reply) {
   logs::report("-ERR Invalid smtp response (" + first_line(reply) + ")\n");
+}
+
+void report_unasked(const std::string &line) {
+  logs::report("-ERR Unexpected reply from server (" + line + ")\n");
 }
 
 bool passes(const Reply &reply) { return reply.code <= kHighestPassingCode; }
@@ -34,23 +41,42 @@ struct Dialogue {
   Session &session;
   const DeliveryRequest &request;
 
-  std::optional<Reply> exchange(const std::string &command, std::chrono::milliseconds limit) {
-    smtp_send_command(session, command);
-    return smtp_read_reply(session, limit);
-  }
-
   void debug(std::string_view text) const {
     if (session.debug) logs::debug_log(text);
   }
 };
 
-enum class Offered { accepted, none_accepted, reply_missing };
+enum class Check { refusal, none };
+
+// One step of the dialogue: sends `command` and reads its reply. Nothing,
+// after the step's message, when the run ends here: a reply nobody asked for
+// came first, no reply came (`no_reply` is printed, if given), or, with
+// Check::refusal, the reply refuses the step.
+std::optional<Reply> step(Dialogue &dialogue, const std::string &command,
+                          std::chrono::milliseconds limit, const char *no_reply, Check check) {
+  if (auto unasked = quit_on_unasked_reply(dialogue.session)) {
+    report_unasked(*unasked);
+    return std::nullopt;
+  }
+  smtp_send_command(dialogue.session, command);
+  std::optional<Reply> reply = smtp_read_reply(dialogue.session, limit);
+  if (!reply) {
+    if (no_reply != nullptr) logs::report(no_reply);
+  } else if (check == Check::refusal && !passes(*reply)) {
+    report_refused(*reply);
+    reply.reset();
+  }
+  return reply;
+}
+
+enum class Offered { accepted, none_accepted, run_ended };
 
 Offered offer_recipients(Dialogue &dialogue) {
   bool accepted = false;
   for (const std::string &recipient : *dialogue.request.recipients) {
-    auto reply = dialogue.exchange("RCPT TO:" + recipient + "\r\n", dialogue.request.limits.reply);
-    if (!reply) return Offered::reply_missing;
+    auto reply = step(dialogue, "RCPT TO:" + recipient + "\r\n", dialogue.request.limits.reply,
+                      kNoReply, Check::none);
+    if (!reply) return Offered::run_ended;
     if (reply->code == kRecipientAccepted) {
       accepted = true;
     } else {
@@ -63,6 +89,10 @@ Offered offer_recipients(Dialogue &dialogue) {
 // The message after an accepted DATA, then "." and QUIT.
 bool send_message(Dialogue &dialogue) {
   const DeliveryRequest &request = dialogue.request;
+  if (auto unasked = quit_on_unasked_reply(dialogue.session)) {
+    report_unasked(*unasked);
+    return false;
+  }
   dialogue.debug("Sending data\n");
   io::BlockReader spool{[file = request.spool](char *buffer, std::size_t capacity) -> long {
     errno = 0;
@@ -81,13 +111,18 @@ bool send_message(Dialogue &dialogue) {
   // The final dot is small and would wait behind unacknowledged message data
   // for the server's delayed ACK; send it at once.
   platform::send_without_delay(dialogue.session.socket);
-  auto dot = dialogue.exchange(".\r\n", request.limits.final_dot_reply);
+  smtp_send_command(dialogue.session, ".\r\n");
+  auto dot = smtp_read_reply(dialogue.session, request.limits.final_dot_reply);
   if (!dot) {
     logs::report(kNoReply);
     return false;
   }
+  // The server has taken the message: from here on no ending, not even a
+  // signal, may tell the caller otherwise, or the caller sends it again.
+  if (passes(*dot)) platform::set_ending_status(0);
   // The reply to "." has settled the outcome; QUIT gets a short wait only.
-  dialogue.exchange("QUIT\r\n", request.limits.quit_reply);
+  smtp_send_command(dialogue.session, "QUIT\r\n");
+  smtp_read_reply(dialogue.session, request.limits.quit_reply);
   if (!passes(*dot)) {
     report_refused(*dot);
     return false;
@@ -102,49 +137,28 @@ bool run_dialogue(Dialogue &dialogue) {
     logs::report(kNoWelcome);
     return false;
   }
-
-  auto helo = dialogue.exchange("HELO " + dialogue.request.helo_argument + "\r\n", limits.reply);
-  if (!helo) {
-    logs::report(kNoHeloReply);
+  if (!step(dialogue, "HELO " + dialogue.request.helo_argument + "\r\n", limits.reply, kNoHeloReply,
+            Check::refusal) ||
+      !step(dialogue, "MAIL FROM:" + dialogue.request.envelope_sender + "\r\n", limits.reply,
+            nullptr, Check::refusal)) {
     return false;
   }
-  if (!passes(*helo)) {
-    report_refused(*helo);
-    return false;
-  }
-
-  auto mail = dialogue.exchange("MAIL FROM:" + dialogue.request.envelope_sender + "\r\n",
-                                limits.reply);
-  if (!mail) return false;
-  if (!passes(*mail)) {
-    report_refused(*mail);
-    return false;
-  }
-
   switch (offer_recipients(dialogue)) {
-  case Offered::reply_missing:
-    logs::report(kNoReply);
+  case Offered::run_ended:
     return false;
   case Offered::none_accepted:
     logs::report(kNobodyAccepted);
+    // Closed here alone, at once and without QUIT: callers have long seen
+    // this run end so, and servers take the closed connection for one.
     platform::close_socket(dialogue.session.socket);
     return false;
   case Offered::accepted:
     break;
   }
-
-  auto data = dialogue.exchange("DATA\r\n", limits.data_reply);
-  if (!data) {
-    logs::report(kNoReply);
-    return false;
-  }
   // A refused DATA must not be followed by the message: its lines would
   // reach the server as commands.
-  if (!passes(*data)) {
-    report_refused(*data);
-    return false;
-  }
-  return send_message(dialogue);
+  return step(dialogue, "DATA\r\n", limits.data_reply, kNoReply, Check::refusal) &&
+         send_message(dialogue);
 }
 
 } // namespace

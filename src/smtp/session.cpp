@@ -44,6 +44,23 @@ void smtp_send_command(Session &session, std::string_view command) {
   if (session.debug) logs::debug_log("--> " + std::string(command));
 }
 
+std::optional<std::string> quit_on_unasked_reply(Session &session) {
+  std::string unasked = std::move(session.pending);
+  session.pending.clear();
+  if (unasked.empty()) {
+    char chunk[kReceiveSize];
+    platform::Transfer got = platform::receive_some(session.socket, chunk, sizeof chunk, 0);
+    // A closed or failed connection is left to the next command to find.
+    if (got.timed_out || got.count <= 0) return std::nullopt;
+    unasked.assign(chunk, static_cast<std::size_t>(got.count));
+    if (session.debug) logs::debug_log(unasked);
+  }
+  smtp_send_command(session, "QUIT\r\n");
+  Reply stray;
+  stray.text = std::move(unasked);
+  return first_line(stray);
+}
+
 std::optional<Reply> smtp_read_reply(Session &session, std::chrono::milliseconds limit) {
   const Clock::time_point deadline = Clock::now() + limit;
   Reply reply;

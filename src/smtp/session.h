@@ -27,6 +27,13 @@ bool send_all(Session &session, std::string_view data);
 /// send shows as a missing or odd reply after it.
 void smtp_send_command(Session &session, std::string_view command);
 
+/// When the server has sent bytes that answer nothing yet (left over after
+/// the last reply, or waiting on the socket now: looked at without waiting),
+/// sends QUIT and returns the first line of those bytes; nothing otherwise.
+/// Taking them for the reply to the next command would put every later reply
+/// one command behind, a refusal of the message among them.
+std::optional<std::string> quit_on_unasked_reply(Session &session);
+
 /// The next whole reply, waiting at most `limit` for it. Logs what is
 /// received in debug mode, up to what the reply keeps. When the server closes
 /// after part of a reply, that part is the reply. Nothing when no byte came,

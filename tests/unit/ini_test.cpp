@@ -32,6 +32,8 @@ TEST(IniValue, FirstValueTokenOfTheFirstLineWhoseFirstTokenIsTheKey) {
       {"last line without LF", "x 1\ng_work a", "a"},
       {"other keys", "[section]\n; g_work a\ng_smtp_port 25\n", ""},
       {"empty file", "", ""},
+      {"byte order mark before the first key", "\xEF\xBB\xBFg_work a\n", "a"},
+      {"byte order mark only at the start", "x 1\n\xEF\xBB\xBFg_work a\n", ""},
       {"CR LF line ends", "g_work\r\ng_work a\r\n", "a"},
       {"CR ending the value token", "g_work a\r b\n", "a"},
       {"CR inside the value kept", "g_work a\rb\n", "a\rb"},

@@ -70,18 +70,26 @@ TEST(CreatePrivateFile, NeverFollowsAPlantedLink) {
   EXPECT_EQ(unit::read_file(existing), "precious");
 }
 
-TEST(EndRunOnInterrupt, ATerminatingSignalRemovesTheFileAndExitsWithStatusOne) {
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+TEST(EndRunOnInterrupt, EverySignalThatWouldEndTheRunRemovesTheFileAndExitsWithTheEndingStatus) {
+  struct Row {
+    int signal;
+    int ending_status; ///< 0 once the server has taken the message
+  };
+  const Row rows[] = {{SIGINT, 1},   {SIGTERM, 1}, {SIGHUP, 1},  {SIGQUIT, 1}, {SIGUSR1, 1},
+                      {SIGUSR2, 1},  {SIGALRM, 1}, {SIGXCPU, 1}, {SIGPROF, 1}, {SIGRTMIN, 1},
+                      {SIGRTMAX, 1}, {SIGTERM, 0}, {SIGHUP, 0}};
+  for (const Row &row : rows) {
     unit::ScratchDirectory scratch;
     const std::string path = scratch.file("spool");
     EXPECT_EXIT(
         {
           end_run_on_interrupt();
           create_private_file(path);
-          std::raise(signal);
+          if (row.ending_status == 0) set_ending_status(0);
+          std::raise(row.signal);
         },
-        testing::ExitedWithCode(1), "");
-    EXPECT_FALSE(fs::exists(path)) << "signal " << signal;
+        testing::ExitedWithCode(row.ending_status), "");
+    EXPECT_FALSE(fs::exists(path)) << "signal " << row.signal;
   }
 }
 #endif

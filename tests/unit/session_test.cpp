@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
 
 namespace smtp {
@@ -56,6 +57,33 @@ TEST(SmtpReadReply, AReplyThatNeverEndsEndsAtTheLimitWhileBytesKeepComing) {
   platform::close_socket(connection.client);
   connection.client = platform::kInvalidSocket;
   server.join();
+}
+
+// Server replies that nobody asked for, then what the client checks next.
+std::string unasked_after(std::string_view replies, std::string_view reply_read_first) {
+  unit::LoopbackConnection connection;
+  EXPECT_TRUE(connection.server_sends(replies));
+  Session session;
+  session.socket = connection.client;
+  if (!reply_read_first.empty()) {
+    std::optional<Reply> reply = smtp_read_reply(session, milliseconds(5000));
+    EXPECT_TRUE(reply.has_value() && reply->text == reply_read_first);
+  }
+  // Whatever the server sent has arrived before the check looks.
+  std::this_thread::sleep_for(milliseconds(100));
+  std::optional<std::string> line = quit_on_unasked_reply(session);
+  if (!line) return "(none)";
+  char quit[16] = {};
+  auto got = recv(connection.server, quit, sizeof quit - 1, 0);
+  EXPECT_EQ(std::string(quit, got > 0 ? static_cast<std::size_t>(got) : 0), "QUIT\r\n");
+  return *line;
+}
+
+TEST(QuitOnUnaskedReply, BytesLeftOverOrWaitingAreARefusalToGoOnNeverTheNextReply) {
+  EXPECT_EQ(unasked_after("220 a\r\n220 b\r\n", "220 a\r\n"), "220 b");
+  EXPECT_EQ(unasked_after("220 a\r\n\r\n", "220 a\r\n"), "");
+  EXPECT_EQ(unasked_after("220 a\r\n", "220 a\r\n"), "(none)");
+  EXPECT_EQ(unasked_after("250 early\r\nmore", ""), "250 early");
 }
 
 TEST(SendAll, AServerThatStopsReadingFailsTheSendAtTheLimit) {
