@@ -4,6 +4,14 @@
 
 namespace io {
 
+BlockReader file_reader(std::FILE *file) {
+  return {[file](char *buffer, std::size_t capacity) -> long {
+    errno = 0;
+    std::size_t count = std::fread(buffer, 1, capacity, file);
+    return count == 0 && std::ferror(file) ? -1 : static_cast<long>(count);
+  }};
+}
+
 std::string_view unconsumed(BlockReader &reader) {
   if (reader.next == reader.end && reader.error == 0) {
     reader.next = 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <functional>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,9 @@ struct BlockReader {
   std::size_t end = 0;  ///< one past the last byte read into `block`
   int error = 0;        ///< errno of a failed read, taken at the failure; 0 if none
 };
+
+/// A reader of `file` from where it stands.
+BlockReader file_reader(std::FILE *file);
 
 /// The unconsumed bytes of the current block, reading a new block when all
 /// are consumed. Empty at the end of the input or after a read error.

@@ -32,10 +32,15 @@ CommandLine parse_command_line(const std::vector<std::string> &args, std::string
     if (arg == "-bd") {
       line.mode = RunMode::daemon;
       return line;
+    } else if (arg == "-bs") {
+      line.mode = RunMode::smtp_session;
+      return line;
     } else if (begins_with(arg, "-host")) {
       // At the end of the line there is no host to take: the option is ignored.
       if (has_next) settings.server_host = args[++i].substr(0, kMaxServerHost);
-    } else if (begins_with(arg, "-help") || begins_with(arg, "-version")) {
+    } else if (begins_with(arg, "-help") || begins_with(arg, "-version") || arg == "/?" ||
+               arg == "--help" || arg == "--version") {
+      // "/?" is Windows' way to ask, "--help" and "--version" GNU's.
       line.mode = RunMode::help;
       return line;
     } else if (begins_with(arg, "-debug")) {

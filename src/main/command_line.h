@@ -10,11 +10,12 @@
 namespace invocation {
 
 enum class RunMode {
-  delivery,    ///< read standard input, deliver one message
-  queue_reply, ///< "-bq": print the queue line
-  alias_noop,  ///< "-bi": nothing to do
-  help,        ///< "-help", "-version"
-  daemon,      ///< "-bd": pid file, then idle for ever
+  delivery,     ///< read standard input, deliver one message
+  queue_reply,  ///< "-bq": print the queue line
+  alias_noop,   ///< "-bi": nothing to do
+  help,         ///< "-help", "-version"
+  daemon,       ///< "-bd": pid file, then idle for ever
+  smtp_session, ///< "-bs": SMTP on standard input and output, relayed to the server
 };
 
 struct RunSettings {

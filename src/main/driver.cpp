@@ -15,6 +15,7 @@
 #include "platform/system.h"
 #include "smtp/connection.h"
 #include "smtp/delivery.h"
+#include "smtp_server/session.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -59,6 +60,11 @@ bool take_in_message(CommandLine &line, const std::string &to_value,
   return false;
 }
 
+std::string complete_sender(const std::string &sender) {
+  return completed_sender(sender, smtp::local_host_name,
+                          [] { return config::ini_lookup(config::kDomainKey); });
+}
+
 std::vector<std::string> envelope_forms(const intake::RecipientList &list) {
   std::vector<std::string> forms;
   forms.reserve(list.entries.size());
@@ -71,8 +77,7 @@ int deliver_message(CommandLine &line) {
   RunSettings &settings = line.settings;
   if (line.recipients.entries.empty()) settings.extract_recipients = true;
   const std::string to_value = intake::join_recipients(line.recipients);
-  settings.sender = completed_sender(settings.sender, smtp::local_host_name,
-                                     [] { return config::ini_lookup(config::kDomainKey); });
+  settings.sender = complete_sender(settings.sender);
   if (auto refusal = refusal_of_addresses(settings, line.recipients)) {
     logs::report(*refusal);
     return kFailure;
@@ -87,18 +92,34 @@ int deliver_message(CommandLine &line) {
   bool delivered = false;
   if (take_in_message(line, to_value, spool)) {
     const std::vector<std::string> recipients = envelope_forms(line.recipients);
-    smtp::DeliveryRequest request{settings.server_host,
-                                  helo_argument(settings.sender),
-                                  envelope_sender(settings.sender, settings.envelope_sender_override),
-                                  &recipients,
-                                  spool.file,
-                                  spool.name,
-                                  settings.debug,
-                                  {}};
+    smtp::DeliveryRequest request{
+        settings.server_host,
+        helo_argument(settings.sender),
+        envelope_sender(settings.sender, settings.envelope_sender_override),
+        &recipients,
+        spool.file,
+        spool.name,
+        settings.debug,
+        {}};
     delivered = smtp::deliver(request);
   }
   intake::remove_spool_file(spool);
   return delivered ? kSuccess : kFailure;
+}
+
+int serve_smtp_session(const RunSettings &settings) {
+  // Standard output is the session's; what would be printed goes to the
+  // debug log, and nothing at all to standard error.
+  logs::send_reports_to_debug_log(settings.debug);
+  platform::end_run_on_interrupt();
+  smtp_server::SessionSettings session{
+      settings.server_host, complete_sender(settings.sender), settings.debug, {}};
+  RunSettings checked = settings;
+  checked.sender = session.sender;
+  if (auto refusal = refusal_of_addresses(checked, {})) {
+    session.refusal = std::string(refusal->substr(0, refusal->size() - 1));
+  }
+  return smtp_server::serve_smtp_session(session) ? kSuccess : kFailure;
 }
 
 bool contains(const std::string &text, const char *part) {
@@ -122,6 +143,8 @@ int run(const std::vector<std::string> &args) {
   if (contains(program, "newaliases")) return kSuccess;
 
   CommandLine line = parse_command_line(args, sender);
+  // Recipient arguments mean nothing to a session, nor do their messages.
+  if (line.mode == RunMode::smtp_session) return serve_smtp_session(line.settings);
   logs::report(line.messages);
   switch (line.mode) {
   case RunMode::queue_reply:
@@ -134,6 +157,7 @@ int run(const std::vector<std::string> &args) {
     return kSuccess;
   case RunMode::daemon:
     run_fake_daemon();
+  case RunMode::smtp_session:
   case RunMode::delivery:
     break;
   }

@@ -25,6 +25,13 @@ void make_directory(const std::string &path);
 /// Switches standard input to binary mode, so bytes arrive as sent.
 void use_binary_standard_input();
 
+/// Switches standard output to binary mode, so that CR LF goes out as it is.
+void use_binary_standard_output();
+
+/// Waits at most `timeout_ms` milliseconds for standard input to have bytes
+/// (or its end, or an error) to read; false when the time ran out.
+bool wait_for_standard_input(int timeout_ms);
+
 /// One read of standard input: the count read (as soon as any bytes are
 /// there, never waiting to fill `capacity`), 0 at its end, -1 on an error
 /// with errno set (always, when the caller had left it closed).

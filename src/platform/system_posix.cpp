@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +35,18 @@ void sleep_seconds(unsigned seconds) { sleep(seconds); }
 void make_directory(const std::string &path) { mkdir(path.c_str(), 0777); }
 
 void use_binary_standard_input() {}
+
+void use_binary_standard_output() {}
+
+bool wait_for_standard_input(int timeout_ms) {
+  if (standard_input_closed) return true;
+  pollfd waiting{STDIN_FILENO, POLLIN, 0};
+  int ready;
+  do {
+    ready = poll(&waiting, 1, timeout_ms);
+  } while (ready < 0 && errno == EINTR);
+  return ready != 0;
+}
 
 long read_standard_input(char *buffer, std::size_t capacity) {
   if (standard_input_closed) {

@@ -39,6 +39,22 @@ void make_directory(const std::string &path) { _mkdir(path.c_str()); }
 
 void use_binary_standard_input() { _setmode(_fileno(stdin), _O_BINARY); }
 
+void use_binary_standard_output() { _setmode(_fileno(stdout), _O_BINARY); }
+
+bool wait_for_standard_input(int timeout_ms) {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  // Only a pipe can be asked without reading; a file or console is read at once.
+  if (standard_input_closed || GetFileType(input) != FILE_TYPE_PIPE) return true;
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms);
+  for (;;) {
+    DWORD waiting = 0;
+    // A broken pipe is its end: the read that follows reports it.
+    if (!PeekNamedPipe(input, nullptr, 0, nullptr, &waiting, nullptr) || waiting > 0) return true;
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(10);
+  }
+}
+
 long read_standard_input(char *buffer, std::size_t capacity) {
   if (standard_input_closed) {
     errno = EBADF;

@@ -1,6 +1,10 @@
 #include "smtp/connection.h"
 
+#include "config/ini.h"
+#include "log/debug_log.h"
 #include "log/report.h"
+#include "smtp/port.h"
+#include "smtp/socket_errors.h"
 #include "text/ascii.h"
 
 namespace smtp {
@@ -71,6 +75,20 @@ platform::Socket open_smtp_connection(std::string &host, int port) {
     return platform::kInvalidSocket;
   }
   return socket;
+}
+
+ServerConnection connect_to_server(const std::string &host, bool debug) {
+  int port = smtp_port(config::ini_lookup(config::kSmtpPortKey));
+  std::string name = host.empty() ? local_host_name() : host;
+  if (debug) logs::debug_log("Open socket to (" + name + ":" + std::to_string(port) + ")\n");
+  platform::Socket socket = open_smtp_connection(name, port);
+  if (socket == platform::kInvalidSocket) {
+    // The error text ends with its own line feed: an empty line follows.
+    return {socket, "Could not connect to SMTP server " + name + " " + std::to_string(port) + " " +
+                        socket_error_text(platform::last_socket_error()) + "\n"};
+  }
+  if (debug) logs::debug_log("Socket opened \n");
+  return {socket, {}};
 }
 
 } // namespace smtp

@@ -32,4 +32,14 @@ bool is_dotted_quad(std::string_view text);
 /// the reason saved after creating and after connecting the socket.
 platform::Socket open_smtp_connection(std::string &host, int port);
 
+struct ServerConnection {
+  platform::Socket socket = platform::kInvalidSocket;
+  std::string failure; ///< the message for the user when no connection was made
+};
+
+/// Connects to the SMTP server: `host`, else the machine's own host name, on
+/// the configured port (g_smtp_port, else 25). In debug mode writes the host
+/// and port tried and, once connected, "Socket opened".
+ServerConnection connect_to_server(const std::string &host, bool debug);
+
 } // namespace smtp

@@ -1,24 +1,16 @@
 #include "smtp/delivery.h"
 
-#include "config/ini.h"
 #include "io/block_reader.h"
 #include "log/debug_log.h"
 #include "log/report.h"
 #include "platform/private_file.h"
 #include "smtp/body.h"
 #include "smtp/connection.h"
-#include "smtp/port.h"
 #include "smtp/session.h"
-#include "smtp/socket_errors.h"
-
-#include <cerrno>
 
 namespace smtp {
 namespace {
 
-constexpr const char *kNoWelcome = "-ERR Unable to read welcome from SMTP server\n";
-constexpr const char *kNoHeloReply = "-ERR Unable to read helo response from SMTP server\n";
-constexpr const char *kNoReply = "-ERR Unable to read response from server\n";
 constexpr const char *kNobodyAccepted = "Failed to send message to any users\n";
 
 // Replies above this code refuse the step (HELO, MAIL FROM, DATA, "."). A
@@ -31,11 +23,17 @@ void report_refused(const Reply &reply) {
   logs::report("-ERR Invalid smtp response (" + first_line(reply) + ")\n");
 }
 
-void report_unasked(const std::string &line) {
-  logs::report("-ERR Unexpected reply from server (" + line + ")\n");
-}
+void report_unasked(const std::string &line) { logs::report(unexpected_reply_message(line)); }
 
 bool passes(const Reply &reply) { return reply.code <= kHighestPassingCode; }
+
+} // namespace
+
+std::string unexpected_reply_message(const std::string &line) {
+  return "-ERR Unexpected reply from server (" + line + ")\n";
+}
+
+namespace {
 
 struct Dialogue {
   Session &session;
@@ -54,13 +52,11 @@ enum class Check { refusal, none };
 // Check::refusal, the reply refuses the step.
 std::optional<Reply> step(Dialogue &dialogue, const std::string &command,
                           std::chrono::milliseconds limit, const char *no_reply, Check check) {
-  if (auto unasked = quit_on_unasked_reply(dialogue.session)) {
-    report_unasked(*unasked);
-    return std::nullopt;
-  }
-  smtp_send_command(dialogue.session, command);
-  std::optional<Reply> reply = smtp_read_reply(dialogue.session, limit);
-  if (!reply) {
+  Answer answer = ask(dialogue.session, command, limit);
+  std::optional<Reply> &reply = answer.reply;
+  if (answer.unasked) {
+    report_unasked(*answer.unasked);
+  } else if (!reply) {
     if (no_reply != nullptr) logs::report(no_reply);
   } else if (check == Check::refusal && !passes(*reply)) {
     report_refused(*reply);
@@ -94,11 +90,7 @@ bool send_message(Dialogue &dialogue) {
     return false;
   }
   dialogue.debug("Sending data\n");
-  io::BlockReader spool{[file = request.spool](char *buffer, std::size_t capacity) -> long {
-    errno = 0;
-    std::size_t count = std::fread(buffer, 1, capacity, file);
-    return count == 0 && std::ferror(file) ? -1 : static_cast<long>(count);
-  }};
+  io::BlockReader spool = io::file_reader(request.spool);
   BodyOutcome body = send_message_body(dialogue.session, spool);
   if (body == BodyOutcome::send_failed) return false;
   if (body == BodyOutcome::read_failed) {
@@ -164,23 +156,13 @@ bool run_dialogue(Dialogue &dialogue) {
 } // namespace
 
 bool deliver(const DeliveryRequest &request) {
-  auto debug = [&](const std::string &text) {
-    if (request.debug) logs::debug_log(text);
-  };
-  debug("Sending message\n");
-  int port = smtp_port(config::ini_lookup(config::kSmtpPortKey));
-  std::string host = request.server_host.empty() ? local_host_name() : request.server_host;
-  debug("Open socket to (" + host + ":" + std::to_string(port) + ")\n");
-
-  platform::Socket socket = open_smtp_connection(host, port);
-  if (socket == platform::kInvalidSocket) {
-    logs::report("Could not connect to SMTP server " + host + " " + std::to_string(port) + " " +
-                 socket_error_text(platform::last_socket_error()) + "\n");
+  if (request.debug) logs::debug_log("Sending message\n");
+  ServerConnection connection = connect_to_server(request.server_host, request.debug);
+  if (connection.socket == platform::kInvalidSocket) {
+    logs::report(connection.failure);
     return false;
   }
-  debug("Socket opened \n");
-
-  Session session{socket, request.debug, request.limits.send, {}};
+  Session session{connection.socket, request.debug, request.limits.send, {}};
   Dialogue dialogue{session, request};
   return run_dialogue(dialogue);
 }

@@ -61,6 +61,12 @@ std::optional<std::string> quit_on_unasked_reply(Session &session) {
   return first_line(stray);
 }
 
+Answer ask(Session &session, std::string_view command, std::chrono::milliseconds limit) {
+  if (auto unasked = quit_on_unasked_reply(session)) return {std::nullopt, unasked};
+  smtp_send_command(session, command);
+  return {smtp_read_reply(session, limit), std::nullopt};
+}
+
 std::optional<Reply> smtp_read_reply(Session &session, std::chrono::milliseconds limit) {
   const Clock::time_point deadline = Clock::now() + limit;
   Reply reply;

@@ -34,6 +34,17 @@ void smtp_send_command(Session &session, std::string_view command);
 /// one command behind, a refusal of the message among them.
 std::optional<std::string> quit_on_unasked_reply(Session &session);
 
+/// What became of a command.
+struct Answer {
+  std::optional<Reply> reply;         ///< its reply; nothing when none came in time
+  std::optional<std::string> unasked; ///< the first line of a reply nobody asked for, instead
+};
+
+/// Sends `command` and reads its reply within `limit`, unless the server has
+/// already sent a reply nobody asked for: then QUIT goes instead, and the
+/// command is never sent (quit_on_unasked_reply).
+Answer ask(Session &session, std::string_view command, std::chrono::milliseconds limit);
+
 /// The next whole reply, waiting at most `limit` for it. Logs what is
 /// received in debug mode, up to what the reply keeps. When the server closes
 /// after part of a reply, that part is the reply. Nothing when no byte came,
