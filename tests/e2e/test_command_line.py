@@ -183,7 +183,7 @@ ROWS = {
     "empty_argument_is_recipient": Row(deliver("a@b", ""), commands=dialogue(b"<a@b>", b"<>")),
     "comma_argument_is_one_recipient": Row(deliver("a@b,c@d"), commands=dialogue(b"<a@b,c@d>")),
     "bracketed_argument_unchanged": Row(deliver("<x@y>"), commands=dialogue(b"<x@y>")),
-    "unknown_options_ignored": Row(deliver("-v", "-oem", "-odb", "-", "-bs", "-F", "Full Name", "a@b"),
+    "unknown_options_ignored": Row(deliver("-v", "-oem", "-odb", "-", "-bsx", "-F", "Full Name", "a@b"),
                                    commands=dialogue(b"<Full Name>", b"<a@b>")),
     "recipient_cap": Row(q(*MANY, stdin=b"To: list@x.org\n\nhi\n", timeout=300),
                          b"FATAL ERROR, TOO MANY RECIPIENTS\n" * 2, check=recipient_cap),

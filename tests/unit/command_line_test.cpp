@@ -22,7 +22,8 @@ std::string outcome(const Args &after_program_name) {
                                                     {RunMode::queue_reply, "queue"},
                                                     {RunMode::alias_noop, "alias"},
                                                     {RunMode::help, "help"},
-                                                    {RunMode::daemon, "daemon"}};
+                                                    {RunMode::daemon, "daemon"},
+                                                    {RunMode::smtp_session, "session"}};
   std::string text = modes.at(line.mode);
   if (!set.server_host.empty()) text += " host=" + set.server_host;
   if (set.sender != "alice") text += " sender=" + set.sender;
@@ -69,6 +70,13 @@ TEST(CommandLine, BeginsWithOptionsAlsoMatchLongerArguments) {
 TEST(CommandLine, EqualsOptionsMatchOnlyExactly) {
   check({{{"-bd"}, "daemon"},
          {{"-bdx"}, "delivery"},
+         {{"-bs"}, "session"},
+         {{"-bsx"}, "delivery"},
+         {{"/?"}, "help"},
+         {{"--help"}, "help"},
+         {{"--version"}, "help"},
+         {{"--helpme"}, "delivery"},
+         {{"/?x"}, "delivery </?x>"},
          {{"-t"}, "delivery -t"},
          {{"-tx"}, "delivery"},
          {{"-i"}, "delivery -i"},
@@ -78,7 +86,7 @@ TEST(CommandLine, EqualsOptionsMatchOnlyExactly) {
 }
 
 TEST(CommandLine, UnknownOptionsAreIgnoredAndConsumeNothing) {
-  check({{{"-v", "-oem", "-odb", "-bs", "-", "-h"}, "delivery"},
+  check({{{"-v", "-oem", "-odb", "-", "-h", "--", "-?"}, "delivery"},
          {{"-F", "John Smith"}, "delivery <John Smith>"},
          {{"-h", "x@y"}, "delivery <x@y>"}});
 }
@@ -116,7 +124,9 @@ TEST(CommandLine, RunEndingOptionsStopTheLoopWhereTheyStand) {
   check({{{"-bd", "-help"}, "daemon"},
          {{"-help", "-bd"}, "help"},
          {{"-debug", "a", "-bq", "b", "-t"}, "queue debug <a>"},
-         {{"-bi", "-host", "h"}, "alias"}});
+         {{"-bi", "-host", "h"}, "alias"},
+         {{"-debug", "a", "-bs", "b"}, "session debug <a>"},
+         {{"-host", "-bs", "/?"}, "help host=-bs"}});
 }
 
 TEST(CommandLine, ProgramNameIsNeverAnOption) {
