@@ -19,7 +19,8 @@ set -eu
 seconds=${1:-30}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
-targets="fuzz_command_line fuzz_header_addresses fuzz_envelope_address fuzz_ini fuzz_intake fuzz_reply"
+targets="fuzz_command_line fuzz_header_addresses fuzz_envelope_address fuzz_ini fuzz_intake fuzz_reply
+  fuzz_smtp_command"
 
 if ! command -v clang++ >/dev/null 2>&1; then
   echo "fuzz.sh: clang++ not found (Debian packages clang and libclang-rt-14-dev)" >&2
