@@ -15,6 +15,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Logs are text files: on Windows a line feed is stored as CR LF.
+#ifdef _WIN32
+constexpr const char *kStoredLineEnd = "\r\n";
+#else
+constexpr const char *kStoredLineEnd = "\n";
+#endif
+
 void write_and_close(std::FILE *file, const char *text) {
   ASSERT_NE(file, nullptr);
   std::fputs(text, file);
@@ -26,7 +33,7 @@ TEST(NamedFiles, RegularFilesAreAppendedToEmptiedOrRead) {
   const std::string log = scratch.file("quillrun.log");
   unit::write_file(log, "earlier\n");
   write_and_close(open_log_file(log.c_str()), "later\n");
-  EXPECT_EQ(unit::read_file(log), "earlier\nlater\n");
+  EXPECT_EQ(unit::read_file(log), std::string("earlier\nlater") + kStoredLineEnd);
 
   const std::string pid = scratch.file("quillrun.pid");
   unit::write_file(pid, "123456789");
