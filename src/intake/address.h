@@ -10,7 +10,9 @@
 
 namespace intake {
 
-/// The longest envelope form an address may have, its brackets included.
+/// The longest envelope form an address may have, its brackets included: the
+/// 500-byte buffer it always had, kept so that no address that passed before
+/// is refused now, and none longer reaches a server.
 inline constexpr std::size_t kMaxEnvelopeForm = 499;
 
 /// The envelope form of any address text: the first blank-separated token

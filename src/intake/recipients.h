@@ -9,7 +9,8 @@
 namespace intake {
 
 /// An address is appended only while the list holds at most 30000 entries,
-/// so the list holds at most 30001.
+/// so the list holds at most 30001: one more than the round number, kept on
+/// purpose since callers that split their lists rely on the exact cap.
 inline constexpr std::size_t kMaxRecipients = 30001;
 
 inline constexpr const char *kArgumentListFull = "FATAL ERROR, TOO MANY RECIPIENTS\n";

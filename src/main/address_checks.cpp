@@ -5,8 +5,10 @@
 namespace invocation {
 namespace {
 
+// The limits of the fixed buffers these values always had (1000 bytes for a
+// sender, 2000 for a recipient argument, terminators included), kept on
+// purpose: an address beyond them is refused, never cut.
 constexpr std::size_t kMaxSender = 999;
-// A recipient argument is composed in a 2000-byte work buffer.
 constexpr std::size_t kMaxRecipientArgument = 1999;
 
 std::optional<std::string_view> refusal(std::string_view address, std::size_t max_length) {

@@ -5,7 +5,8 @@
 namespace invocation {
 namespace {
 
-// The server host is cut to its first 100 characters.
+// The server host is cut to its first 100 characters: a fixed limit kept on
+// purpose, since callers' scripts and logs have always seen it so.
 constexpr std::size_t kMaxServerHost = 100;
 constexpr std::string_view kMailFrom = "-mailfrom";
 

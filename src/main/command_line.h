@@ -34,9 +34,10 @@ struct CommandLine {
   std::string messages; ///< for standard output, printed after the loop
 };
 
-/// Reads `args` (the program name first) from left to right by the option
-/// table, the first matching row deciding; stops at an option that ends the
-/// run at once. The sender starts as `default_sender`.
+/// Reads `args` (the program name first) from left to right, each argument
+/// tested against the options in a fixed order, the first match deciding;
+/// stops at an option that ends the run at once. The sender starts as
+/// `default_sender`.
 CommandLine parse_command_line(const std::vector<std::string> &args, std::string default_sender);
 
 } // namespace invocation

@@ -5,6 +5,8 @@
 namespace invocation {
 namespace {
 
+// USERNAME is cut to 100 characters, as it always was: the invocation log and
+// the senders of existing callers show it so.
 constexpr std::size_t kMaxDefaultSender = 100;
 
 } // namespace

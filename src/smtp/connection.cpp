@@ -10,7 +10,8 @@
 namespace smtp {
 namespace {
 
-// The host name buffer holds 190 bytes with the terminator.
+// The host name is asked for with a buffer of 190 bytes, terminator included;
+// kept on purpose: a longer name fails as it always has, with its message.
 constexpr std::size_t kHostNameLength = 190;
 
 std::string_view without_brackets(std::string_view text) {
