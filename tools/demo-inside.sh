@@ -7,7 +7,7 @@ ip link set lo up
 # The tree may lie under /tmp, which the demo covers: the program and the
 # server go to a private /run first.
 mount -t tmpfs demo-run /run
-cp "$root/build/src/quillrun" "$root/tools/receive_one.py" /run/
+cp "$root/build-demo/src/quillrun" "$root/tools/receive_one.py" /run/
 mount -t tmpfs demo /tmp
 mkdir /tmp/etc-upper /tmp/etc-work /tmp/wd
 mount -t overlay overlay -o lowerdir=/etc,upperdir=/tmp/etc-upper,workdir=/tmp/etc-work /etc

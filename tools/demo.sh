@@ -4,6 +4,7 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
-cmake -S "$root" -B "$root/build" -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$root/build" -j"$(nproc)" >/dev/null
+cd "$root"
+cmake --preset demo >/dev/null
+cmake --build --preset demo >/dev/null
 exec unshare --user --map-root-user --mount --uts --net /bin/sh "$root/tools/demo-inside.sh" "$root"

@@ -2,7 +2,7 @@
 # Installs what building and testing need, on Debian; does nothing when all
 # of it is there already.
 set -eu
-packages="cmake g++ make libgtest-dev python3 python3-aiosmtpd iproute2 util-linux hostname
+packages="cmake ninja-build g++ make libgtest-dev python3 python3-aiosmtpd iproute2 util-linux hostname
   g++-mingw-w64-x86-64 wine wine64 clang libclang-rt-14-dev
   mandoc nsis lintian dpkg-dev file"
 missing=""

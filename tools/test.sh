@@ -1,29 +1,12 @@
 #!/bin/sh
-# Builds quillrun with warnings as errors and runs every test: the unit tests
-# and the end-to-end tests against the real binary, natively (Release, as
-# shipped), under AddressSanitizer and UndefinedBehaviorSanitizer, and for
-# the Windows build under Wine; then the fuzz targets and the packages.
+# Everything CI runs: the packages the build and the tests need, then one
+# workflow preset per tree (CMakePresets.json: configure, build, test), then
+# the packages built, installed, used and removed.
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-jobs=$(nproc)
-"$root/tools/install-deps.sh"
-"$root/tools/fetch-mail-servers.sh"
-
-# Configures, builds and tests one tree. BUILD_TESTING is set outright:
-# tools/demo.sh builds build/ without the tests, and a cached OFF would leave
-# nothing to run.
-run_tests() {
-  dir=$1
-  shift
-  cmake -S "$root" -B "$root/$dir" -DQUILLRUN_WERROR=ON -DBUILD_TESTING=ON "$@" >/dev/null
-  cmake --build "$root/$dir" -j"$jobs"
-  ctest --test-dir "$root/$dir" --output-on-failure --no-tests=error -j"$jobs"
-}
-
-run_tests build -DCMAKE_BUILD_TYPE=Release
-run_tests build-asan -DQUILLRUN_SANITIZE=ON
-"$root/tools/fuzz.sh" 30
-run_tests build-win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
-
-# The packages and the installer: built, installed, used once and removed.
-"$root/tools/package-test.sh" "$root/build" "$root/build-win"
+cd "$(dirname "$0")/.."
+tools/install-deps.sh
+tools/fetch-mail-servers.sh
+for preset in native sanitize fuzz windows; do
+  cmake --workflow --preset "$preset"
+done
+tools/package-test.sh build build-win
