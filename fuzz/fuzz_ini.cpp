@@ -2,7 +2,8 @@
 // quote, tab, LF) and no trailing CR, and stands after its key on one line of
 // the file; CR LF line ends read as LF ones; the first line that gives a
 // value wins, so a file cut at a line end reads as its first part, or as its
-// second when the first gives nothing.
+// second when the first gives nothing; a UTF-8 byte order mark at the start
+// of the file changes nothing.
 //
 // Input: a first byte choosing the key and where to cut, then the file.
 #include "config/ini.h"
@@ -70,8 +71,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     cut = lf + 1;
   }
   const std::string first = value_of(text.substr(0, cut), key);
-  const std::string second = value_of(text.substr(cut), key);
+  // After a line end, a byte order mark is no longer at the start of the file.
+  const std::string second = value_of((cut > 0 ? "\n" : "") + std::string(text.substr(cut)), key);
   require(value == (first.empty() ? second : first), "the first line with a value wins");
+
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (!text.starts_with(kByteOrderMark)) {
+    require(value_of(std::string(kByteOrderMark) + std::string(text), key) == value,
+            "a byte order mark at the start changes nothing");
+  }
 
   // A line added at the end gives its value only when nothing before did.
   std::string longer(text);
