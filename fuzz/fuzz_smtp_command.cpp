@@ -30,8 +30,7 @@ std::string upper_cased(std::string_view text) {
 }
 
 void check_path(std::string_view argument, std::string_view keyword, bool empty_allowed) {
-  const std::optional<std::string> path =
-      smtp_server::parse_path(argument, keyword, empty_allowed);
+  const std::optional<std::string> path = smtp_server::parse_path(argument, keyword, empty_allowed);
   if (!path) return;
   require(path->size() >= 2 && path->front() == '<' && path->back() == '>', "a path is bracketed");
   require(path->size() <= intake::kMaxEnvelopeForm, "no longer than an envelope address");

@@ -1,8 +1,8 @@
 #include "intake/spool_file.h"
 
 #include "config/ini.h"
-#include "log/debug_log.h"
 #include "io/block_reader.h"
+#include "log/debug_log.h"
 #include "platform/private_file.h"
 #include "platform/system.h"
 

@@ -19,7 +19,8 @@ void append_wire_form(std::string_view spool_bytes, WireState &state, std::strin
     if (state.column == 0 && spool_bytes[at] == '.') wire += '.';
     std::size_t end = spool_bytes.find('\n', at);
     if (end == std::string_view::npos) end = spool_bytes.size();
-    std::size_t run = end - at < kMaxTextLine - state.column ? end - at : kMaxTextLine - state.column;
+    std::size_t run =
+        end - at < kMaxTextLine - state.column ? end - at : kMaxTextLine - state.column;
     wire.append(spool_bytes, at, run);
     state.column += run;
     at += run;

@@ -13,10 +13,10 @@ namespace smtp {
 inline constexpr std::size_t kMaxReplyKept = 64 * 1024;
 
 struct Reply {
-  std::string text;         ///< the reply's first kMaxReplyKept bytes, line ends included
-  std::size_t dropped = 0;  ///< bytes of the reply beyond them
+  std::string text;            ///< the reply's first kMaxReplyKept bytes, line ends included
+  std::size_t dropped = 0;     ///< bytes of the reply beyond them
   std::size_t line_length = 0; ///< bytes of the line being received so far
-  char line_head[4] = {};   ///< its first four bytes, which tell whether the reply goes on
+  char line_head[4] = {};      ///< its first four bytes, which tell whether the reply goes on
   bool complete = false;
   int code = 0; ///< its leading number, as atoi reads it; set once complete
 };

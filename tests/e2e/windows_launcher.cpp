@@ -53,8 +53,8 @@ void restore_caller_username() {
   if (carried == nullptr) return;
   const std::string value = carried;
   const std::string set = "set:";
-  SetEnvironmentVariableA("USERNAME",
-                          value.compare(0, set.size(), set) == 0 ? value.c_str() + set.size() : nullptr);
+  SetEnvironmentVariableA(
+      "USERNAME", value.compare(0, set.size(), set) == 0 ? value.c_str() + set.size() : nullptr);
   SetEnvironmentVariableA("QUILLRUN_CALLER_USERNAME", nullptr);
 }
 

@@ -70,13 +70,13 @@ TEST(SendMessageBody, AClosedPeerIsASendFailureNotASignal) {
   // More than any socket buffer takes, so that a send meets the closed end.
   std::string message;
   for (int line = 0; line < 200000; ++line) message += s(79, 'm') + "\n";
-  io::BlockReader spool{[&message, at = std::size_t{0}](char *buffer, std::size_t capacity) mutable
-                        -> long {
-    std::size_t count = std::min(capacity, message.size() - at);
-    message.copy(buffer, count, at);
-    at += count;
-    return static_cast<long>(count);
-  }};
+  io::BlockReader spool{
+      [&message, at = std::size_t{0}](char *buffer, std::size_t capacity) mutable -> long {
+        std::size_t count = std::min(capacity, message.size() - at);
+        message.copy(buffer, count, at);
+        at += count;
+        return static_cast<long>(count);
+      }};
   EXPECT_EQ(send_message_body(session, spool), BodyOutcome::send_failed);
 }
 

@@ -18,12 +18,10 @@ std::string outcome(const Args &after_program_name) {
   args.insert(args.end(), after_program_name.begin(), after_program_name.end());
   CommandLine line = parse_command_line(args, "alice");
   const RunSettings &set = line.settings;
-  static const std::map<RunMode, std::string> modes{{RunMode::delivery, "delivery"},
-                                                    {RunMode::queue_reply, "queue"},
-                                                    {RunMode::alias_noop, "alias"},
-                                                    {RunMode::help, "help"},
-                                                    {RunMode::daemon, "daemon"},
-                                                    {RunMode::smtp_session, "session"}};
+  static const std::map<RunMode, std::string> modes{
+      {RunMode::delivery, "delivery"}, {RunMode::queue_reply, "queue"},
+      {RunMode::alias_noop, "alias"},  {RunMode::help, "help"},
+      {RunMode::daemon, "daemon"},     {RunMode::smtp_session, "session"}};
   std::string text = modes.at(line.mode);
   if (!set.server_host.empty()) text += " host=" + set.server_host;
   if (set.sender != "alice") text += " sender=" + set.sender;

@@ -27,7 +27,8 @@ io::BlockReader input_of(std::string bytes, std::size_t step = io::kBlockSize) {
 std::string rest_of(std::FILE *file) {
   std::string bytes;
   char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+    bytes.append(buffer, n);
   return bytes;
 }
 

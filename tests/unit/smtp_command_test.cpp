@@ -65,8 +65,7 @@ TEST(ParsePath, AnAddressInAngleBracketsAndNothingThatCouldEndACommand) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.argument);
     const std::string_view keyword = row.argument.rfind("TO:", 0) == 0 ? "TO:" : "FROM:";
-    EXPECT_EQ(parse_path(row.argument, row.empty_allowed ? "FROM:" : keyword,
-                         row.empty_allowed),
+    EXPECT_EQ(parse_path(row.argument, row.empty_allowed ? "FROM:" : keyword, row.empty_allowed),
               row.path);
   }
 }

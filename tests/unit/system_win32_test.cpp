@@ -57,8 +57,8 @@ TEST(CreatePrivateFileOnWindows, OwnerAloneHasAccessAndNothingIsInherited) {
   // By the handle: the name cannot be opened again while the file exists.
   HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
   ASSERT_EQ(GetSecurityInfo(handle, SE_FILE_OBJECT,
-                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                            nullptr, &dacl, nullptr, &descriptor),
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                            &dacl, nullptr, &descriptor),
             static_cast<DWORD>(ERROR_SUCCESS));
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
