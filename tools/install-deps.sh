@@ -3,7 +3,7 @@
 # of it is there already.
 set -eu
 packages="cmake ninja-build g++ make libgtest-dev python3 python3-aiosmtpd iproute2 util-linux hostname
-  g++-mingw-w64-x86-64 wine wine64 clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64 wine wine64 clang clang-format libclang-rt-14-dev
   mandoc nsis lintian dpkg-dev file"
 missing=""
 for package in $packages; do
