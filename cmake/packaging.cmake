@@ -1,8 +1,9 @@
 # Manual page, packages and installer.
 #
-# Linux:   cmake --install installs quillrun, its classic names and the
-#          manual page; cpack -G DEB makes the Debian package, which leaves
-#          the classic names (and sendmail) to the mail transport agent.
+# Linux:   cmake --install installs quillrun and the manual page (its
+#          classic names on request); cpack -G DEB makes the Debian package,
+#          which leaves the classic names (and sendmail) to the mail transport
+#          agent.
 # Windows: cpack -G ZIP makes the .zip, and the target "installer" the NSIS
 #          installer (Debian's makensis), from the same files.
 #
@@ -58,15 +59,26 @@ if(NOT WIN32)
 
   # Debian's forms of the documents: compressed with gzip -9n, the licence
   # as a machine-readable copyright file.
+  # The README's links lead to the other documents, shipped beside it.
   set(deb_docs "")
+  file(MAKE_DIRECTORY ${pkg_dir}/docs ${pkg_dir}/bench)
   quillrun_converted_files(deb_docs gzip-file.cmake ${manual} quillrun.8.gz
-                           ${PROJECT_SOURCE_DIR}/README.md README.md.gz ${changelog} changelog.gz)
+                           ${PROJECT_SOURCE_DIR}/README.md README.md.gz ${changelog} changelog.gz
+                           ${PROJECT_SOURCE_DIR}/docs/behaviour.md docs/behaviour.md.gz
+                           ${PROJECT_SOURCE_DIR}/docs/comparison.md docs/comparison.md.gz
+                           ${PROJECT_SOURCE_DIR}/docs/windows.md docs/windows.md.gz
+                           ${PROJECT_SOURCE_DIR}/bench/README.md bench/README.md.gz)
   add_custom_target(package_files ALL DEPENDS ${deb_docs})
 
   install(FILES ${pkg_dir}/quillrun.8.gz DESTINATION share/man/man8
           COMPONENT debian EXCLUDE_FROM_ALL)
   install(FILES ${pkg_dir}/README.md.gz ${pkg_dir}/changelog.gz ${pkg_source}/debian/copyright
           DESTINATION share/doc/quillrun COMPONENT debian EXCLUDE_FROM_ALL)
+  install(FILES ${pkg_dir}/docs/behaviour.md.gz ${pkg_dir}/docs/comparison.md.gz
+          ${pkg_dir}/docs/windows.md.gz DESTINATION share/doc/quillrun/docs
+          COMPONENT debian EXCLUDE_FROM_ALL)
+  install(FILES ${pkg_dir}/bench/README.md.gz DESTINATION share/doc/quillrun/bench
+          COMPONENT debian EXCLUDE_FROM_ALL)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -84,7 +96,7 @@ else()
   find_program(QUILLRUN_MANDOC mandoc)
   set(win_files "")
   quillrun_converted_files(win_files crlf-file.cmake
-                           ${PROJECT_SOURCE_DIR}/README.md README.txt
+                           ${pkg_source}/windows/README.txt README.txt
                            ${PROJECT_SOURCE_DIR}/LICENSE LICENSE.txt
                            ${pkg_source}/windows/tidewharf.ini.sample tidewharf.ini.sample)
   if(QUILLRUN_MANDOC)

@@ -60,8 +60,12 @@ deb=$work/deb/quillrun_${version}_amd64.deb
 # the mail transport agent (sendmail, mailq, newaliases).
 expected="./usr/bin/quillrun
 ./usr/share/doc/quillrun/README.md.gz
+./usr/share/doc/quillrun/bench/README.md.gz
 ./usr/share/doc/quillrun/changelog.gz
 ./usr/share/doc/quillrun/copyright
+./usr/share/doc/quillrun/docs/behaviour.md.gz
+./usr/share/doc/quillrun/docs/comparison.md.gz
+./usr/share/doc/quillrun/docs/windows.md.gz
 ./usr/share/man/man8/quillrun.8.gz"
 found=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | LC_ALL=C sort)
 [ "$found" = "$expected" ] || fail "files in the .deb:
@@ -130,6 +134,9 @@ program = archive.read("quillrun.exe")
 # Copies, not links: the same bytes under three names.
 if archive.read("mailq.exe") != program or archive.read("newaliases.exe") != program:
     sys.exit("mailq.exe or newaliases.exe is not a copy of quillrun.exe")
+readme = archive.read("README.txt")
+if not readme.isascii() or max(len(line) for line in readme.split(b"\r\n")) > 78:
+    sys.exit("README.txt is not short ASCII lines, for any Notepad")
 for name in ["LICENSE.txt", "README.txt", "quillrun.8.txt", "tidewharf.ini.sample"]:
     text = archive.read(name)
     if text.count(b"\n") != text.count(b"\r\n") or b"\b" in text:
