@@ -55,12 +55,15 @@ class Case:
     tmpfs: dict = field(default_factory=dict)   # dir -> size, e.g. {"/tmp/full": "8k"}
     files: dict = field(default_factory=dict)   # path -> text written before the run
     symlinks: dict = field(default_factory=dict)  # link path -> target
+    fifos: list = field(default_factory=list)     # paths made FIFOs, after files and symlinks
     timeout: float = 10
     daemon: bool = False   # read the first line, check it lives ~1 s, then kill it
     stdin_file: str | None = None   # standard input is this file of `files`, not a pipe
     stdin_open: bool = False  # the pipe stays open after `stdin` until the program ends
     signal: dict | None = None  # {"number": N, "when": "spool" | "connected" | a step}
     rlimit_as: int | None = None  # the program's address-space limit, in bytes (see address_space)
+    rlimit_fsize: int | None = None  # the program's file size limit (ulimit -f), in bytes
+    closed_fds: list = field(default_factory=list)  # standard descriptors the program starts without
     swap_spool: str | None = None  # once written, the spool file's name becomes a link here
     parallel: list | None = None  # argument lists after argv[0], all run at once
 
@@ -76,6 +79,7 @@ class Result:
     logs: dict             # "quillrun.log" / "quillrun.debug" -> bytes or None
     files: dict            # dir -> files in it after the run ("/tmp", dirs, tmpfs)
     cwd_files: list
+    cwd_modes: dict        # name -> permission bits of each entry of the working dir (not followed)
     pid_file: bytes | None
     daemon: dict | None    # {"line", "alive", "pid", "pid_file"}
     pid: int
@@ -126,7 +130,7 @@ def run_case(case: Case) -> Result:
         raise RuntimeError(f"sandbox failed ({proc.returncode}):\n{proc.stderr.decode(errors='replace')}")
     r = json.loads(proc.stdout)
     sessions = [_bytes(s) for s in (r.pop("server") or [])]
-    r = {k: (v if k in ("files", "cwd_files") else _bytes(v)) for k, v in r.items()}
+    r = {k: (v if k in ("files", "cwd_files", "cwd_modes") else _bytes(v)) for k, v in r.items()}
     r.setdefault("daemon", None)
     return Result(server=sessions[0] if sessions else None, sessions=sessions, **r)
 

@@ -19,6 +19,7 @@ import os
 import resource
 import shutil
 import socket
+import stat
 import struct
 import subprocess
 import sys
@@ -82,6 +83,8 @@ def setup(case):
         write(place(path), text)
     for link, target in case.get("symlinks", {}).items():
         os.symlink(target, place(link))
+    for path in case.get("fifos", []):
+        os.mkfifo(place(path))
     return cmd
 
 
@@ -91,6 +94,9 @@ def write(path, text):
 
 
 def read(path):
+    """A regular file's text, through links; None for anything else (a FIFO would block)."""
+    if not os.path.isfile(path):
+        return None
     try:
         with open(path, "rb") as f:
             return f.read().decode("latin-1")
@@ -262,13 +268,19 @@ class SpoolSwapper:
 
 
 def start(args, executable, case, stdin=subprocess.PIPE):
-    limit = case.get("rlimit_as")
+    limits = [(which, case.get(name)) for which, name in ((resource.RLIMIT_AS, "rlimit_as"),
+                                                          (resource.RLIMIT_FSIZE, "rlimit_fsize")) if case.get(name)]
+    closed = case.get("closed_fds", [])
 
-    def limit_address_space():
-        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    def in_the_child():  # runs after Popen has set up descriptors 0, 1 and 2
+        for which, limit in limits:
+            resource.setrlimit(which, (limit, limit))
+        for fd in closed:
+            os.close(fd)
+    # umask 022, the usual one: a mode the program leaves to the umask shows as group and world readable.
     return subprocess.Popen(args, executable=executable, cwd=CWD, env=environment(case), stdin=stdin,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            preexec_fn=limit_address_space if limit else None)
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, umask=0o022,
+                            preexec_fn=in_the_child if limits or closed else None)
 
 
 def finish(proc, case, stdin_bytes):
@@ -352,6 +364,7 @@ def run(case):
     dirs = ["/tmp"] + case.get("dirs", []) + list(case.get("tmpfs", {}))
     result["files"] = {d: listing(place(d)) for d in dirs}
     result["cwd_files"] = listing(CWD)
+    result["cwd_modes"] = {n: stat.S_IMODE(os.lstat(os.path.join(CWD, n)).st_mode) for n in os.listdir(CWD)}
     result["pid_file"] = read(PID_FILE)
     if os.environ.get("QUILLRUN_WRAPPER"):
         as_printed(result)

@@ -6,6 +6,7 @@ import unittest
 from harness import ANY, HOST, SENDER, WRAPPED, Case, Row, table, wire
 
 QUEUE = b"Use: queuelet s\n"
+LINE_BREAK = b"Address contains a line break\n"
 MSG = b"Subject: test\n\nhello\n"
 
 HELP = re.compile(
@@ -197,6 +198,18 @@ ROWS = {
                                               log=record(b" tester quillrun -fother@x.org  -bq \n")),
     "log_appends": Row(q("-bq", files={"quillrun.log": "earlier\n"}), QUEUE,
                        log=record(b" tester quillrun -bq \n", before=b"earlier\n")),
+    # Control bytes are written escaped, so a record stays two lines; the line-break check then refuses.
+    "log_escapes_line_feed_of_a_recipient": Row(deliver("a@b\nX: y"), LINE_BREAK, 1, commands=[],
+                                                log=record(b" tester quillrun a@b\\nX: y \n")),
+    "log_escapes_carriage_return_of_a_recipient": Row(deliver("a@b\r\nDATA"), LINE_BREAK, 1, commands=[],
+                                                      log=record(b" tester quillrun a@b\\r\\nDATA \n")),
+    "log_escapes_line_feed_of_username": Row(deliver("a@b", username="bob\nQUIT"), LINE_BREAK, 1, commands=[],
+                                             log=record(b" bob\\nQUIT quillrun a@b \n")),
+    "log_escapes_other_control_bytes_and_backslash": Row(
+        q("-bq", "a\tb\x1bc\x7fd\\e\x01"), QUEUE,
+        log=record(b" tester quillrun -bq a\\x09b\\x1Bc\\x7Fd\\\\e\\x01 \n")),
+    "log_escapes_control_bytes_of_username": Row(q("-bq", username="b\to\x1bb\\"), QUEUE,
+                                                 log=record(b" b\\x09o\\x1Bb\\\\ quillrun -bq \n")),
     "username_unset_sender_is_windows": Row(deliver("a@b", username=None), commands=dialogue(
         b"<a@b>", sender=b"windows@" + HOST), log=record(b" windows quillrun a@b \n")),
     "long_username_sender_cut_to_100": Row(deliver("a@b", username=LONG_USER), commands=dialogue(
@@ -208,6 +221,12 @@ ROWS = {
 # beyond the cap cannot reach the program at all.
 WINDOWS_COMMAND_LINE = "Windows limits a command line to 32767 characters; 30003 recipient arguments cannot be passed"
 SKIPPED_ON_WINDOWS = {"recipient_cap"} if WRAPPED else set()
+
+# Bytes above 127 (here UTF-8) go into the record as they came. Under Wine an
+# argument reaches the program through the ANSI code page, so this runs natively.
+if not WRAPPED:
+    ROWS["log_keeps_bytes_above_127"] = Row(q("-bq", "caf\u00e9"), QUEUE,
+                                            log=record(b" tester quillrun -bq caf\xc3\xa9 \n"))
 
 
 class CommandLine(table({n: r for n, r in ROWS.items() if n not in SKIPPED_ON_WINDOWS})):

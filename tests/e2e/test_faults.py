@@ -11,6 +11,7 @@ from harness import WRAPPED, Case, Row, address_space, table
 from test_dialogue import DATA, DOT, FULL, HELO, NO_REPLY, OPENING, QUIT, message, rcpt, row
 
 NO_HELO = b"-ERR Unable to read helo response from SMTP server\n"
+UNEXPECTED = b"-ERR Unexpected reply from server "
 
 # A body far larger than the socket buffers, so that the client is still
 # sending when the server hangs up on a line near its start: with DATA
@@ -73,6 +74,15 @@ ROWS = {
     "endless_continuation_greeting_in_linear_time_and_flat_memory": row(
         b"", 0, FULL, {"greeting": ENDLESS_GREETING}, timeout=60, rlimit_as=address_space(16 << 20),
         check=cpu_within(5)),
+
+    # A reply nobody asked for: answering the next command with it would put every later reply one
+    # command late, and the 354 of DATA would pass for the answer to ".", refused here.
+    "second_greeting_line_in_the_same_send": row(UNEXPECTED + b"(220 b)\n", 1, QUIT,
+                                                 {"greeting": "220 a\r\n220 b\r\n", "DOT": "554 no\r\n"}),
+    "empty_line_after_the_greeting": row(UNEXPECTED + b"()\n", 1, QUIT,
+                                         {"greeting": "220 a\r\n\r\n", "DOT": "554 no\r\n"}),
+    "second_helo_reply_line_in_the_same_send": row(UNEXPECTED + b"(250 again)\n", 1, HELO + QUIT,
+                                                   {"HELO": "250 ok\r\n250 again\r\n", "DOT": "554 no\r\n"}),
 
     # After the reply to "." the outcome is settled: QUIT is waited for 30 s.
     "silent_after_quit_delivered_after_30_seconds": row(b"", 0, FULL, {"QUIT": "silent"}, timeout=60,

@@ -2,11 +2,16 @@
 the body streams through, a header line over 1 MiB refuses the run, and a
 run that runs out of memory says so; each leaves no spool file behind. And
 where the message ended in a seekable standard input, the next reader starts.
+
+A caller's closed standard descriptors or file size limit (`ulimit -f`)
+neither put the program's messages into the message or the dialogue nor
+leave the spool file behind.
 """
 
+import re
 import unittest
 
-from harness import SENDER, Case, Row, address_space, run_case, table, wire
+from harness import SENDER, WRAPPED, Case, Row, address_space, run_case, table, wire
 
 MB = 1 << 20
 LIMIT = address_space(32 * MB)  # far below two copies of a 50 MB line
@@ -63,6 +68,33 @@ ROWS = {
         seekable(b"Subject: s\n\nbody\n.\n", "-i"), b"", 0,
         check=left_at(len(b"Subject: s\n\nbody\n.\n" + STDIN_REST))),
 }
+
+DIALOGUE = [b"HELO mailhost.example.org", b"MAIL FROM:<" + SENDER + b">", b"RCPT TO:<a@b>", b"DATA", b"QUIT"]
+SMALL = b"Subject: s\n\nhi\n"
+FSIZE = 64 << 10
+
+
+def plain_run(argv=("a@b",), **kw):
+    return Case(argv=["quillrun", *argv], stdin=SMALL, **kw)
+
+
+# Natively only: under Wine the closed descriptors and the limit would first be Wine's own.
+if not WRAPPED:
+    ROWS.update({
+        "stdin_closed": Row(plain_run(closed_fds=[0]), b"Cannot read message from standard input\n", 1, commands=[]),
+        "stdin_and_stdout_closed": Row(plain_run(closed_fds=[0, 1]), b"", 1, commands=[]),
+        "stdout_closed_refusal_kept_out_of_the_message": Row(
+            plain_run(("a@b", "c@d"), closed_fds=[1], script={"RCPT": ["550 no\r\n", "250 ok\r\n"]}), b"", 0,
+            commands=[*DIALOGUE[:2], b"RCPT TO:<a@b>", b"RCPT TO:<c@d>", *DIALOGUE[3:]],
+            payload=wire(b"Subject: s", b"From: <" + SENDER + b">", b"To: <a@b>,<c@d>", b"", b"hi")),
+        "logs_over_the_file_size_limit_skipped": Row(
+            plain_run(("-debug", "a@b"), rlimit_fsize=FSIZE,
+                      files={"quillrun.log": "x" * 2 * FSIZE, "quillrun.debug": "x" * 2 * FSIZE}),
+            b"", 0, commands=DIALOGUE),
+        "message_over_the_file_size_limit": Row(
+            Case(argv=["quillrun", "a@b"], stdin=b"Subject: s\n\n" + b"x" * 2 * FSIZE + b"\n", rlimit_fsize=FSIZE),
+            re.compile(rb"\ACannot write temp file \(/tmp/tidewharf[^)/]+\)\n\Z"), 1, commands=[]),
+    })
 
 
 class HostileInput(table(ROWS, workers=2)):

@@ -98,6 +98,7 @@ ROWS = {
     "close_bracket_alone_connects": delivered("-host", "127.0.0.1]", "a@b"),
     "port_from_config": delivered("a@b", ini="g_smtp_port 2525\n", port=2525),
     "port_after_colon": delivered("a@b", ini="g_smtp_port relay:2525\n", port=2525),
+    "port_after_byte_order_mark": delivered("a@b", ini="\xef\xbb\xbfg_smtp_port 2525\n", port=2525),
     "port_from_config_refused": no_connection(cannot_connect(HOST, 2525, b"Connection Refused"), "a@b",
                                               ini="g_smtp_port 2525\n", server="script"),
 }
