@@ -92,8 +92,10 @@ class ScriptedServer:
             s = Session()
             self.sessions.append(s)
             t = threading.Thread(target=self._serve, args=(conn, s), daemon=True)
-            t.start()
+            # Listed before it starts: a client may be done with the session
+            # before this thread runs again, and stop() must wait for it.
             self.threads.append(t)
+            t.start()
 
     def reply_for(self, step, rcpt_index=0):
         r = self.script.get(step, DEFAULTS.get(step, OTHER))
