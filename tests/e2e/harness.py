@@ -66,6 +66,7 @@ class Case:
     closed_fds: list = field(default_factory=list)  # standard descriptors the program starts without
     swap_spool: str | None = None  # once written, the spool file's name becomes a link here
     parallel: list | None = None  # argument lists after argv[0], all run at once
+    session: list | None = None  # SMTP client steps spoken to the program's stdin and stdout (sandbox.speak_smtp)
 
 
 @dataclass
@@ -88,6 +89,7 @@ class Result:
     stdin_position: int | None = None  # where the program left a stdin_file
     runs: list | None = None  # each parallel run's {"stdout", "stderr", "status", "timed_out"}
     signalled: bool = False
+    replies: list | None = None  # with `session`: the greeting's and each step's (code, text)
 
     @property
     def payload(self):
