@@ -7,7 +7,7 @@ the reply to QUIT; the other limits are tested with short ones in the unit
 tests (session_test.cpp).
 """
 
-from harness import WRAPPED, Case, Row, address_space, table
+from harness import SANITIZED, WRAPPED, Case, Row, address_space, table
 from test_dialogue import DATA, DOT, FULL, HELO, NO_REPLY, OPENING, QUIT, message, rcpt, row
 
 NO_HELO = b"-ERR Unable to read helo response from SMTP server\n"
@@ -83,11 +83,13 @@ ROWS = {
                                          {"greeting": "220 a\r\n\r\n", "DOT": "554 no\r\n"}),
     "second_helo_reply_line_in_the_same_send": row(UNEXPECTED + b"(250 again)\n", 1, HELO + QUIT,
                                                    {"HELO": "250 ok\r\n250 again\r\n", "DOT": "554 no\r\n"}),
-
-    # After the reply to "." the outcome is settled: QUIT is waited for 30 s.
-    "silent_after_quit_delivered_after_30_seconds": row(b"", 0, FULL, {"QUIT": "silent"}, timeout=60,
-                                                        check=waited(29.5, 45)),
 }
+
+# After the reply to "." the outcome is settled: QUIT is waited for 30 s. The
+# wait is the same code in every build, so it is waited out in the native tree only.
+if not (WRAPPED or SANITIZED):
+    ROWS["silent_after_quit_delivered_after_30_seconds"] = row(b"", 0, FULL, {"QUIT": "silent"}, timeout=60,
+                                                               check=waited(29.5, 45))
 
 
 class Faults(table(ROWS)):
