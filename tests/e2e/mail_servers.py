@@ -5,6 +5,10 @@ local delivery put into the recipients' maildirs.
     run = run_server("postfix", [{"argv": [...], "stdin": "..."}, ...])
     run["results"][i]["mailboxes"]["ann"], run["log"]
 
+A case with "client": [command...] runs that command instead of quillrun,
+with quillrun's path inside the sandbox added as its last argument: a mail
+library that starts quillrun itself.
+
 One sandbox per server: the server starts once and the cases run one after
 the other against it, each waiting until the server's queue is empty again.
 The sandbox is sandbox.py's (private /etc overlay, /tmp, /run, host name,
@@ -294,7 +298,11 @@ def take_mailboxes():
 
 
 def run_case(case, args, executable, queue_dirs):
-    proc = subprocess.run(args + case["argv"][1:], executable=executable, cwd=sandbox.CWD,
+    if "client" in case:
+        args, executable = case["client"] + [executable], None
+    else:
+        args = args + case["argv"][1:]
+    proc = subprocess.run(args, executable=executable, cwd=sandbox.CWD,
                           env=sandbox.environment({"username": USERNAME}), input=case["stdin"].encode("latin-1"),
                           capture_output=True, timeout=60)
     drained = wait_for_empty_queue(queue_dirs)
