@@ -26,6 +26,7 @@ Byte strings travel as latin-1 text, as in sandbox.py.
 import ctypes
 import json
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -41,6 +42,9 @@ CACHE = os.environ.get("QUILLRUN_MAIL_SERVERS", os.path.join(HERE, "..", "..", "
 SERVERS = ("postfix", "opensmtpd")
 DOMAIN = "example.org"
 RECIPIENTS = ("ann", "bob", "cat", "dan")  # local users; anything else is unknown
+# A message from this sender is refused at its end, with this reply to ".".
+REFUSED_SENDER = f"refused@{DOMAIN}"
+REFUSED_REPLY = "550 5.7.1 refused at the end of the message"
 HOMES = "/run/mail"
 ID_RANGE = 65536
 CLONE_NEWUSER = 0x10000000
@@ -169,7 +173,11 @@ mailbox_size_limit = 0
 smtp_dns_support_level = disabled
 smtpd_peername_lookup = no
 maillog_file = /var/log/postfix.log
+# A message From REFUSED_SENDER is refused at its end (a header check
+# rejects with 550 5.7.1 and its text).
+header_checks = regexp:/etc/postfix/header_checks
 """
+POSTFIX_HEADER_CHECKS = f"/^From:.*{re.escape(REFUSED_SENDER)}/ REJECT {REFUSED_REPLY.split(' ', 2)[2]}\n"
 
 # Nothing chrooted (the queue lives in the /var overlay); port 25 on loopback.
 POSTFIX_MASTER = """\
@@ -198,6 +206,7 @@ postlog   unix-dgram n - n - 1 postlogd
 def start_postfix(package_files, log):
     write("/etc/postfix/main.cf", POSTFIX_MAIN)
     write("/etc/postfix/master.cf", POSTFIX_MASTER)
+    write("/etc/postfix/header_checks", POSTFIX_HEADER_CHECKS)
     make_postfix_directories(package_files)
     # -d: in the foreground; the PID namespace ends it.
     subprocess.Popen(["/usr/lib/postfix/sbin/master", "-d"], stdout=log, stderr=log, stdin=subprocess.DEVNULL)
@@ -220,8 +229,11 @@ def make_postfix_directories(postfix_files):
         os.chmod(path, int(mode, 8))
 
 
+# A message from REFUSED_SENDER is refused at its end (commit).
 OPENSMTPD_CONF = f"""\
-listen on 127.0.0.1 port 25
+table refused {{ "{REFUSED_SENDER}" }}
+filter "refuse" phase commit match mail-from <refused> reject "{REFUSED_REPLY}"
+listen on 127.0.0.1 port 25 filter "refuse"
 smtp max-message-size 40M
 action "local" maildir
 match from any for domain "{DOMAIN}" action "local"
