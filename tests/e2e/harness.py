@@ -12,15 +12,18 @@ import json
 import os
 import re
 import subprocess
+import sys
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-UNSHARE = ["unshare", "--user", "--map-root-user", "--mount", "--uts", "--net"]
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+import namespaces  # noqa: E402
+
 PYTHON = "/usr/bin/python3"  # Debian's, the one that has aiosmtpd
 
-HOST = b"mailhost.example.org"  # a case's host name unless it gives its own
+HOST = namespaces.HOST.encode()  # a case's host name unless it gives its own
 USERNAME = "tester"             # a case's USERNAME unless it gives its own
 SENDER = USERNAME.encode() + b"@" + HOST  # the sender those complete to
 WRAPPED = bool(os.environ.get("QUILLRUN_WRAPPER"))  # the Windows build, under Wine
@@ -124,10 +127,17 @@ def _text(v):
     return v
 
 
+def in_namespaces(hostname=HOST.decode(), keep=(), **options):
+    """namespaces.command, keeping the program and its wrapper's files reachable."""
+    words = [os.environ.get("QUILLRUN_BIN", ""), os.environ.get("WINEPREFIX", "")]
+    words += os.environ.get("QUILLRUN_WRAPPER", "").split()
+    return namespaces.command(hostname, keep=[w for w in words if w.startswith("/")] + list(keep), **options)
+
+
 def run_case(case: Case) -> Result:
     request = json.dumps(_text(dataclasses.asdict(case)))
-    proc = subprocess.run(UNSHARE + [PYTHON, os.path.join(HERE, "sandbox.py")], input=request.encode(),
-                          capture_output=True, timeout=case.timeout + 30)
+    proc = subprocess.run(in_namespaces(case.hostname) + [PYTHON, os.path.join(HERE, "sandbox.py")],
+                          input=request.encode(), capture_output=True, timeout=case.timeout + 30)
     if proc.returncode != 0:
         raise RuntimeError(f"sandbox failed ({proc.returncode}):\n{proc.stderr.decode(errors='replace')}")
     r = json.loads(proc.stdout)

@@ -11,19 +11,15 @@ library that starts quillrun itself.
 
 One sandbox per server: the server starts once and the cases run one after
 the other against it, each waiting until the server's queue is empty again.
-The sandbox is sandbox.py's (private /etc overlay, /tmp, /run, host name,
-loopback), plus the unpacked package laid over /usr, an overlay on /var for
-the queue, and the server's users and the recipients in /etc/passwd.
-
-Both servers switch to users of their own, so the user namespace maps the
-whole range 0-65535 onto the same ids outside (we run as real root), not
-only root. Nothing needs newuidmap: this file writes the maps itself.
-A PID namespace ends every server process when the sandbox ends.
+The sandbox is tools/namespaces.py's, with all ids mapped (both servers
+switch to users of their own) and a PID namespace that ends every server
+process with it; inside, the unpacked package is laid over /usr, an overlay
+on /var holds the queue, and the server's users and the recipients are added
+to /etc/passwd.
 
 Byte strings travel as latin-1 text, as in sandbox.py.
 """
 
-import ctypes
 import json
 import os
 import re
@@ -34,7 +30,7 @@ import sys
 import time
 
 import sandbox
-from harness import HOST, USERNAME
+from harness import HOST, USERNAME, in_namespaces
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PYTHON = "/usr/bin/python3"
@@ -46,8 +42,6 @@ RECIPIENTS = ("ann", "bob", "cat", "dan")  # local users; anything else is unkno
 REFUSED_SENDER = f"refused@{DOMAIN}"
 REFUSED_REPLY = "550 5.7.1 refused at the end of the message"
 HOMES = "/run/mail"
-ID_RANGE = 65536
-CLONE_NEWUSER = 0x10000000
 
 
 def unpacked(server):
@@ -58,52 +52,22 @@ def unpacked(server):
 
 def run_server(server, cases, timeout=120):
     request = json.dumps({"server": server, "tree": unpacked(server), "cases": cases})
-    proc = subprocess.run([PYTHON, os.path.abspath(__file__), "enter"], input=request.encode(),
-                          capture_output=True, timeout=timeout)
+    proc = subprocess.run(in_namespaces(all_ids=True, pid=True, keep=[CACHE]) + [PYTHON, os.path.abspath(__file__)],
+                          input=request.encode(), capture_output=True, timeout=timeout)
     if proc.returncode != 0:
         raise RuntimeError(f"{server} sandbox failed ({proc.returncode}):\n"
                            f"{proc.stderr.decode(errors='replace')[-5000:]}")
     return json.loads(proc.stdout)
 
 
-# --- Outside: a user namespace with the full id range mapped -----------------
-
-def enter():
-    """Forks a child into a new user namespace, maps its ids, and has it start
-    the rest of the namespaces with the driver inside."""
-    ready_r, ready_w = os.pipe()
-    go_r, go_w = os.pipe()
-    pid = os.fork()
-    if pid == 0:
-        if ctypes.CDLL(None, use_errno=True).unshare(CLONE_NEWUSER) != 0:
-            os._exit(111)
-        os.write(ready_w, b"x")
-        if os.read(go_r, 1) != b"x":  # the maps were not written
-            os._exit(112)
-        # Mapped as root now: the exec keeps every capability in the namespace.
-        # A /proc of the new PID namespace: sanitizers read their own tasks there.
-        os.execvp("unshare", ["unshare", "--mount", "--uts", "--net", "--pid", "--fork", "--kill-child",
-                              "--mount-proc", PYTHON, os.path.abspath(__file__), "inside"])
-    os.read(ready_r, 1)
-    for name in ("uid_map", "gid_map"):
-        with open(f"/proc/{pid}/{name}", "w") as f:
-            f.write(f"0 0 {ID_RANGE}\n")
-    os.write(go_w, b"x")
-    _, status = os.waitpid(pid, 0)
-    sys.exit(os.waitstatus_to_exitcode(status))
-
-
-# --- Inside: the sandbox, the server, the cases ------------------------------
+# --- Inside: the server, the cases -------------------------------------------
 
 def inside():
     request = json.load(sys.stdin)
     server, tree = request["server"], request["tree"]
-    # The tree may lie under /tmp, which setup() covers: lay it over /usr, and
-    # read the package's list of its directories, first.
     sandbox.mount("overlay", "/usr", f"lowerdir={tree}/usr:/usr")
     package_files = sandbox.read(f"{tree}/etc/postfix/postfix-files")
-    base = {"argv": ["quillrun"], "hostname": HOST.decode(), "username": USERNAME}
-    args, executable = sandbox.setup(base)
+    args, executable = sandbox.setup({"argv": ["quillrun"]})
     for d in ("var-upper", "var-work"):
         os.makedirs(f"{sandbox.SCRATCH}/{d}")
     sandbox.mount("overlay", "/var", f"lowerdir=/var,upperdir={sandbox.SCRATCH}/var-upper,"
@@ -325,4 +289,4 @@ def run_case(case, args, executable, queue_dirs):
 
 
 if __name__ == "__main__":
-    {"enter": enter, "inside": inside}[sys.argv[1]]()
+    inside()

@@ -2,7 +2,7 @@
 
 Started by harness.py as
 
-    unshare --user --map-root-user --mount --uts --net python3 sandbox.py
+    python3 tools/namespaces.py --hostname HOST ... -- python3 sandbox.py
 
 with the case as JSON on stdin; prints the result as JSON on stdout. Byte
 strings travel as latin-1 text both ways. Everything the case writes lands
@@ -19,7 +19,6 @@ import os
 import resource
 import shutil
 import smtplib
-import socket
 import stat
 import struct
 import subprocess
@@ -27,7 +26,9 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.join(HERE, "..", "..", "tools")]
+from namespaces import mount, write  # noqa: E402
 from smtp_script import ScriptedServer  # noqa: E402
 
 SCRATCH = "/run/e2e"
@@ -35,13 +36,9 @@ CWD = SCRATCH + "/cwd"
 BINDIR = SCRATCH + "/bin"
 PID_FILE = "/var/run/quillrun.pid"
 WRITABLE = ("/tmp/", "/run/", "/var/run/", "/etc/")
+# Directories of the build that namespaces.py mounted back under /tmp: none of the case's files.
+KEPT = [d + "/" for d in os.environ.get("NAMESPACES_KEPT", "").split(":") if d]
 _libc = ctypes.CDLL(None, use_errno=True)
-
-
-def mount(fstype, target, data="", source=None):
-    if _libc.mount((source or fstype).encode(), target.encode(), fstype.encode(), 0, data.encode()) != 0:
-        err = ctypes.get_errno()
-        raise OSError(err, f"mount {fstype} on {target}: {os.strerror(err)}")
 
 
 def place(path):
@@ -54,21 +51,11 @@ def place(path):
 
 
 def setup(case):
-    """Private /run, /tmp and /etc; returns the command line to run."""
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-    mount("tmpfs", "/run")
-    for d in ("upper", "work", "cwd", "bin"):
-        os.makedirs(f"{SCRATCH}/{d}")
-    cmd = command(case)  # before /tmp is covered: the build may live there
-    mount("overlay", "/etc", f"lowerdir=/etc,upperdir={SCRATCH}/upper,workdir={SCRATCH}/work")
-    mount("tmpfs", "/tmp", "mode=1777")
-    socket.sethostname(case["hostname"])
-    hosts = case.get("hosts")
-    if hosts is None:
-        hosts = f"127.0.0.1\t{case['hostname']} localhost\n"
-    write("/etc/hosts", hosts)
-    # Name lookups that miss /etc/hosts must fail fast and stay on loopback.
-    write("/etc/resolv.conf", "nameserver 127.0.0.1\n")
+    """The case's files in the namespaces' /run, /tmp and /etc; returns the command line to run."""
+    os.makedirs(CWD)
+    cmd = command(case)
+    if case.get("hosts") is not None:
+        write("/etc/hosts", case["hosts"])
     if case.get("ini") is None:
         if os.path.lexists("/etc/tidewharf.ini"):
             os.remove("/etc/tidewharf.ini")
@@ -89,11 +76,6 @@ def setup(case):
     return cmd
 
 
-def write(path, text):
-    with open(path, "wb") as f:
-        f.write(text.encode("latin-1"))
-
-
 def read(path):
     """A regular file's text, through links; None for anything else (a FIFO would block)."""
     if not os.path.isfile(path):
@@ -108,6 +90,7 @@ def read(path):
 def listing(top):
     out = []
     for root, dirs, files in os.walk(top):
+        dirs[:] = [n for n in dirs if not any(k.startswith(os.path.join(root, n) + "/") for k in KEPT)]
         rel = os.path.relpath(root, top)
         out += [os.path.normpath(os.path.join(rel, n)) + "/" for n in dirs]
         out += [os.path.normpath(os.path.join(rel, n)) for n in files]
@@ -122,25 +105,13 @@ def command(case):
     copy = os.path.join(BINDIR, argv0.lstrip("/") or "quillrun")
     if wrapper and not copy.endswith(".exe"):
         copy += ".exe"
-    copy_file(binary, copy)
+    os.makedirs(os.path.dirname(copy), exist_ok=True)
+    shutil.copy2(binary, copy)
     if wrapper:
         # "{argv0}" in the wrapper stands for argv[0] as the case gives it.
-        wrapper = [carried_out_of_tmp(w).replace("{argv0}", argv0) for w in wrapper]
+        wrapper = [w.replace("{argv0}", argv0) for w in wrapper]
         return wrapper + [copy] + case["argv"][1:], None
     return case["argv"], copy  # argv[0] reaches the program exactly as written
-
-
-def carried_out_of_tmp(word):
-    """A wrapper file the build keeps under /tmp, copied to where the case still sees it."""
-    if not (word.startswith("/tmp/") and os.path.isfile(word)):
-        return word
-    return copy_file(word, os.path.join(BINDIR, "wrapper", os.path.basename(word)))
-
-
-def copy_file(source, copy):
-    os.makedirs(os.path.dirname(copy), exist_ok=True)
-    shutil.copy2(source, copy)
-    return copy
 
 
 def environment(case):

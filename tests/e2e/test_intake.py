@@ -71,7 +71,8 @@ json.dump(r, sys.stdout)
 def run_probe(case: Probe) -> Result:
     """Like harness.run_case; the result also has `seen` and `after` (name -> [type, mode, extra])."""
     request = json.dumps(harness._text(dataclasses.asdict(case)))
-    proc = subprocess.run(harness.UNSHARE + [harness.PYTHON, "-c", PROBE, harness.HERE], input=request.encode(),
+    proc = subprocess.run(harness.in_namespaces(case.hostname) + [harness.PYTHON, "-c", PROBE, harness.HERE],
+                          input=request.encode(),
                           capture_output=True, timeout=case.timeout + 30)
     if proc.returncode != 0:
         raise RuntimeError(f"sandbox failed ({proc.returncode}):\n{proc.stderr.decode(errors='replace')}")

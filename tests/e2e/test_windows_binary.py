@@ -70,7 +70,7 @@ json.dump(r, sys.stdout)
 def run_keeping_raw_logs(case):
     """harness.run_case; also returns the logs as bytes on disk (name -> bytes or None)."""
     request = json.dumps(harness._text(dataclasses.asdict(case)))
-    proc = subprocess.run(harness.UNSHARE + [harness.PYTHON, "-c", KEEP_RAW_LOGS, harness.HERE],
+    proc = subprocess.run(harness.in_namespaces(case.hostname) + [harness.PYTHON, "-c", KEEP_RAW_LOGS, harness.HERE],
                           input=request.encode(), capture_output=True, timeout=case.timeout + 30)
     if proc.returncode != 0:
         raise RuntimeError(f"sandbox failed ({proc.returncode}):\n{proc.stderr.decode(errors='replace')}")
