@@ -62,6 +62,8 @@ class Case:
     timeout: float = 10
     daemon: bool = False   # read the first line, check it lives ~1 s, then kill it
     stdin_file: str | None = None   # standard input is this file of `files`, not a pipe
+    stdin_dir: bool = False   # standard input is a directory, so reading it fails
+    watch: str | None = None  # directory whose entries are noted while the program runs, and after
     stdin_open: bool = False  # the pipe stays open after `stdin` until the program ends
     signal: dict | None = None  # {"number": N, "when": "spool" | "connected" | a step}
     rlimit_as: int | None = None  # the program's address-space limit, in bytes (see address_space)
@@ -81,6 +83,7 @@ class Result:
     server: dict | None    # first connection's record, or first message with aiosmtpd
     sessions: list         # every connection (or message) the server saw
     logs: dict             # "quillrun.log" / "quillrun.debug" -> bytes or None
+    raw_logs: dict         # the same as they lie on disk (under Wine, with CR LF)
     files: dict            # dir -> files in it after the run ("/tmp", dirs, tmpfs)
     cwd_files: list
     cwd_modes: dict        # name -> permission bits of each entry of the working dir (not followed)
@@ -93,6 +96,8 @@ class Result:
     runs: list | None = None  # each parallel run's {"stdout", "stderr", "status", "timed_out"}
     signalled: bool = False
     replies: list | None = None  # with `session`: the greeting's and each step's (code, text)
+    seen: dict | None = None   # with `watch`: name -> [type, mode, link target or first bytes], as first seen
+    after: dict | None = None  # with `watch`: the same, after the run
 
     @property
     def payload(self):
@@ -142,7 +147,7 @@ def run_case(case: Case) -> Result:
         raise RuntimeError(f"sandbox failed ({proc.returncode}):\n{proc.stderr.decode(errors='replace')}")
     r = json.loads(proc.stdout)
     sessions = [_bytes(s) for s in (r.pop("server") or [])]
-    r = {k: (v if k in ("files", "cwd_files", "cwd_modes") else _bytes(v)) for k, v in r.items()}
+    r = {k: (v if k in ("files", "cwd_files", "cwd_modes", "seen", "after") else _bytes(v)) for k, v in r.items()}
     r.setdefault("daemon", None)
     return Result(server=sessions[0] if sessions else None, sessions=sessions, **r)
 

@@ -200,6 +200,40 @@ def signal_when_ready(proc, argv0, server, plan, result):
         time.sleep(0.05)
 
 
+def entries(d):
+    """name -> [type, permission bits, link target or first 100 bytes] for each entry of d."""
+    out = {}
+    for n in (os.listdir(d) if os.path.isdir(d) else []):
+        p = os.path.join(d, n)
+        try:
+            st = os.lstat(p)  # a directory's open fails, which leaves it out
+            extra = os.readlink(p) if stat.S_ISLNK(st.st_mode) else open(p, "rb").read(100).decode("latin-1")
+        except OSError:
+            continue
+        out[n] = [stat.S_IFMT(st.st_mode), stat.S_IMODE(st.st_mode), extra]
+    return out
+
+
+class Watcher:
+    """Notes the entries of a directory every 5 ms, each as first seen."""
+
+    def __init__(self, d):
+        self.d, self.seen, self.done = d, {}, threading.Event()
+        self.thread = threading.Thread(target=self.watch, daemon=True)
+        self.thread.start()
+
+    def watch(self):
+        while not self.done.is_set():
+            for n, v in entries(self.d).items():
+                self.seen.setdefault(n, v)
+            time.sleep(0.005)
+
+    def stop(self):
+        self.done.set()
+        self.thread.join()
+        return self.seen
+
+
 class SpoolSwapper:
     """What a neighbour who may rename entries of the work directory does:
     moves the spool file away and puts a link to `secret` under its name,
@@ -378,6 +412,7 @@ def run(case):
         server = RealServer(port=case.get("port", 25))
     stdin = case.get("stdin", "").encode("latin-1")
     stdin_file = open(place(case["stdin_file"]), "rb") if case.get("stdin_file") else None
+    stdin_dir = os.open(CWD, os.O_RDONLY) if case.get("stdin_dir") else None  # reading it fails
     started = time.monotonic()
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     result = {}
@@ -385,7 +420,8 @@ def run(case):
         result["runs"] = run_parallel(args, executable, case, stdin)
         result.update(stdout="", stderr="", status=None, timed_out=False, pid=0)
     else:
-        proc = start(args, executable, case, stdin=stdin_file or subprocess.PIPE)
+        watcher = Watcher(case["watch"]) if case.get("watch") else None
+        proc = start(args, executable, case, stdin=stdin_file or stdin_dir or subprocess.PIPE)
         result["pid"] = proc.pid
         if case.get("daemon"):
             run_daemon(proc, case, result)  # stdin stays open and unwritten: nothing may read it
@@ -397,6 +433,8 @@ def run(case):
                                  args=(proc, case["argv"][0], server, case["signal"], result),
                                  daemon=True).start()
             result.update(finish(proc, case, None if stdin_file else stdin))
+        if watcher:
+            result["seen"] = watcher.stop()
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     # CPU time only: a child forked from this process inherits its peak
     # memory figure, so peak memory is bounded with rlimit_as instead.
@@ -407,6 +445,9 @@ def run(case):
     result["elapsed"] = round(time.monotonic() - started, 3)
     result["server"] = server.stop() if server else None
     result["logs"] = {name: read(os.path.join(CWD, name)) for name in ("quillrun.log", "quillrun.debug")}
+    result["raw_logs"] = dict(result["logs"])  # as_printed leaves these as they lie on disk
+    if case.get("watch"):
+        result["after"] = entries(case["watch"])
     dirs = ["/tmp"] + case.get("dirs", []) + list(case.get("tmpfs", {}))
     result["files"] = {d: listing(place(d)) for d in dirs}
     result["cwd_files"] = listing(CWD)

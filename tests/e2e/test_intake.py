@@ -1,104 +1,13 @@
 """Message intake end to end: the spool file as the server receives it after DATA."""
 
-import dataclasses
-import json
 import re
 import stat
-import subprocess
-from concurrent.futures import ThreadPoolExecutor
-from dataclasses import dataclass
 
-import harness
-from harness import HOST, SENDER, WRAPPED, Case, Result, Row, table, wire
+from harness import HOST, SENDER, WRAPPED, Case, Row, table, wire
 
 FROM = b"From: <" + SENDER + b">"
 TO_A = b"To: <a@b>"
 MARK = b"[message did not contain a body]"
-
-
-@dataclass
-class Probe(Case):
-    """A case that needs more than the plain sandbox offers."""
-    stdin_dir: bool = False   # standard input is a directory, so reading it fails
-    watch: str | None = None  # directory whose entries are noted while the program runs and after it
-
-
-# Runs sandbox.run with two hooks on the program's start: standard input
-# replaced by a directory, and a thread noting the entries of a directory
-# (type, permission bits, link target or short content) every 5 ms.
-PROBE = r"""
-import json, os, stat, subprocess, sys, threading, time
-sys.path.insert(0, sys.argv[1])
-import sandbox
-case = json.load(sys.stdin)
-seen, done, popen = {}, threading.Event(), subprocess.Popen
-
-def entries(d):
-    out = {}
-    for n in (os.listdir(d) if os.path.isdir(d) else []):
-        p = os.path.join(d, n)
-        try:
-            st = os.lstat(p)
-            kind = stat.S_IFMT(st.st_mode)
-            extra = os.readlink(p) if stat.S_ISLNK(st.st_mode) else open(p, "rb").read(100).decode("latin-1")
-        except OSError:
-            continue
-        out[n] = [kind, stat.S_IMODE(st.st_mode), extra]
-    return out
-
-def watch(d):
-    while not done.is_set():
-        for n, v in entries(d).items():
-            seen.setdefault(n, v)
-        time.sleep(0.005)
-
-def program(*args, **kw):
-    if kw.get("cwd") == sandbox.CWD:
-        if case.get("stdin_dir"):
-            kw["stdin"] = os.open(sandbox.CWD, os.O_RDONLY)
-        if case.get("watch"):
-            threading.Thread(target=watch, args=(case["watch"],), daemon=True).start()
-    return popen(*args, **kw)
-
-subprocess.Popen = program
-r = sandbox.run(case)
-done.set()
-r["probe"] = {"seen": seen, "after": entries(case["watch"]) if case.get("watch") else {}}
-json.dump(r, sys.stdout)
-"""
-
-
-def run_probe(case: Probe) -> Result:
-    """Like harness.run_case; the result also has `seen` and `after` (name -> [type, mode, extra])."""
-    request = json.dumps(harness._text(dataclasses.asdict(case)))
-    proc = subprocess.run(harness.in_namespaces(case.hostname) + [harness.PYTHON, "-c", PROBE, harness.HERE],
-                          input=request.encode(),
-                          capture_output=True, timeout=case.timeout + 30)
-    if proc.returncode != 0:
-        raise RuntimeError(f"sandbox failed ({proc.returncode}):\n{proc.stderr.decode(errors='replace')}")
-    r = json.loads(proc.stdout)
-    probe = r.pop("probe")
-    sessions = [harness._bytes(s) for s in (r.pop("server") or [])]
-    r = {k: (v if k in ("files", "cwd_files") else harness._bytes(v)) for k, v in r.items()}
-    r.setdefault("daemon", None)
-    result = Result(server=sessions[0] if sessions else None, sessions=sessions, **r)
-    result.seen, result.after = probe["seen"], probe["after"]
-    return result
-
-
-def probe_table(rows):
-    """harness.table, with the Probe rows run through run_probe."""
-    class Table(table(rows)):
-        @classmethod
-        def setUpClass(cls):
-            def one(case):
-                try:
-                    return run_probe(case) if isinstance(case, Probe) else harness.run_case(case)
-                except Exception as e:  # reported by the row's own test
-                    return e
-            with ThreadPoolExecutor(4) as pool:
-                cls.results = dict(zip(rows, pool.map(one, [row.case for row in rows.values()])))
-    return Table
 
 
 def sent(argv, stdin, rcpts, *lines, stdout=b"", **kw):
@@ -106,14 +15,14 @@ def sent(argv, stdin, rcpts, *lines, stdout=b"", **kw):
     check = kw.pop("check", None)
     commands = [b"HELO " + HOST, b"MAIL FROM:<" + SENDER + b">",
                 *[b"RCPT TO:<" + r + b">" for r in rcpts], b"DATA", b"QUIT"]
-    case = (Probe if {"stdin_dir", "watch"} & set(kw) else Case)(argv=["quillrun", *argv], stdin=stdin, **kw)
+    case = Case(argv=["quillrun", *argv], stdin=stdin, **kw)
     return Row(case, stdout, 0, commands=commands, payload=wire(*lines), check=check)
 
 
 def failed(argv, stdin, stdout, **kw):
     """A row that ends with status 1 before any connection."""
     check = kw.pop("check", None)
-    case = (Probe if {"stdin_dir", "watch"} & set(kw) else Case)(argv=["quillrun", *argv], stdin=stdin, **kw)
+    case = Case(argv=["quillrun", *argv], stdin=stdin, **kw)
     return Row(case, stdout, 1, commands=[], check=check)
 
 
@@ -292,7 +201,7 @@ ROWS = {
 }
 
 
-class Intake(probe_table(ROWS)):
+class Intake(table(ROWS)):
     pass
 
 

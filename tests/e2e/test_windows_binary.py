@@ -9,12 +9,9 @@ the same on Linux, where there is no text mode at all.
 
 The invocation and debug logs are text files: CR LF on disk on Windows, LF
 on Linux (sandbox.as_printed turns them back into what the program wrote for
-the other tests; here they are read as they lie on disk).
+the other tests; here they are read as they lie on disk, Result.raw_logs).
 """
 
-import dataclasses
-import json
-import subprocess
 import unittest
 
 import harness
@@ -50,38 +47,6 @@ PAYLOAD = b"".join(line + b"\r\n" for line in [
 
 DIALOGUE = [b"HELO " + HOST, b"MAIL FROM:<" + SENDER + b">", b"RCPT TO:<a@b>", b"DATA", b"QUIT"]
 
-# sandbox.run, keeping the logs as they lie on disk before as_printed.
-KEEP_RAW_LOGS = r"""
-import json, sys
-sys.path.insert(0, sys.argv[1])
-import sandbox
-raw = {}
-as_printed = sandbox.as_printed
-def keep(result):
-    raw.update(result["logs"])
-    as_printed(result)
-sandbox.as_printed = keep
-r = sandbox.run(json.load(sys.stdin))
-r["raw_logs"] = raw or r["logs"]
-json.dump(r, sys.stdout)
-"""
-
-
-def run_keeping_raw_logs(case):
-    """harness.run_case; also returns the logs as bytes on disk (name -> bytes or None)."""
-    request = json.dumps(harness._text(dataclasses.asdict(case)))
-    proc = subprocess.run(harness.in_namespaces(case.hostname) + [harness.PYTHON, "-c", KEEP_RAW_LOGS, harness.HERE],
-                          input=request.encode(), capture_output=True, timeout=case.timeout + 30)
-    if proc.returncode != 0:
-        raise RuntimeError(f"sandbox failed ({proc.returncode}):\n{proc.stderr.decode(errors='replace')}")
-    r = json.loads(proc.stdout)
-    raw = harness._bytes(r.pop("raw_logs"))
-    sessions = [harness._bytes(s) for s in (r.pop("server") or [])]
-    r = {k: (v if k in ("files", "cwd_files") else harness._bytes(v)) for k, v in r.items()}
-    r.setdefault("daemon", None)
-    return harness.Result(server=sessions[0] if sessions else None, sessions=sessions, **r), raw
-
-
 class BinaryStandardInput(unittest.TestCase):
     def check_delivered(self, r, payload=PAYLOAD):
         self.assertEqual((r.status, r.stdout), (0, b""), r.stderr)
@@ -108,9 +73,9 @@ class BinaryStandardInput(unittest.TestCase):
             b"From: <" + SENDER + b">", b"To: <a@b>", b"", b"\x1a\x1a\x1a"]))
 
     def test_logs_are_text_files(self):
-        r, raw = run_keeping_raw_logs(Case(argv=["quillrun", "-debug", "a@b"], stdin=MESSAGE))
+        r = harness.run_case(Case(argv=["quillrun", "-debug", "a@b"], stdin=MESSAGE))
         self.check_delivered(r)
-        log, debug = raw["quillrun.log"], raw["quillrun.debug"]
+        log, debug = r.raw_logs["quillrun.log"], r.raw_logs["quillrun.debug"]
         self.assertIsNotNone(log)
         self.assertIsNotNone(debug)
         self.assertTrue(log.endswith(b" tester quillrun -debug a@b \r\n" if WRAPPED
