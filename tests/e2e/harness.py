@@ -26,6 +26,7 @@ PYTHON = "/usr/bin/python3"  # Debian's, the one that has aiosmtpd
 HOST = namespaces.HOST.encode()  # a case's host name unless it gives its own
 USERNAME = "tester"             # a case's USERNAME unless it gives its own
 SENDER = USERNAME.encode() + b"@" + HOST  # the sender those complete to
+FROM = b"From: <" + SENDER + b">"  # the From line the program adds for it
 WRAPPED = bool(os.environ.get("QUILLRUN_WRAPPER"))  # the Windows build, under Wine
 SANITIZED = bool(os.environ.get("QUILLRUN_SANITIZED"))  # built with AddressSanitizer
 
@@ -39,6 +40,12 @@ def address_space(limit):
 def wire(*lines):
     """Lines as they cross SMTP, each with CR LF."""
     return b"".join(line + b"\r\n" for line in lines)
+
+
+def dialogue(*rcpts):
+    """The commands of one delivery from SENDER to `rcpts`, as the server records them."""
+    return [b"HELO " + HOST, b"MAIL FROM:<" + SENDER + b">", *[b"RCPT TO:<" + r + b">" for r in rcpts], b"DATA",
+            b"QUIT"]
 
 
 @dataclass

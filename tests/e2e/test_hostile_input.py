@@ -11,7 +11,7 @@ leave the spool file behind.
 import re
 import unittest
 
-from harness import SENDER, WRAPPED, Case, Row, address_space, run_case, table, wire
+from harness import FROM, WRAPPED, Case, Row, address_space, dialogue, run_case, table, wire
 
 MB = 1 << 20
 LIMIT = address_space(32 * MB)  # far below two copies of a 50 MB line
@@ -48,7 +48,7 @@ BLOCK_AND_MORE = b"Subject: s\n\n" + b"x" * 100_000 + b"\n"
 ROWS = {
     "body_line_of_50_mb_delivered_whole": Row(
         Case(argv=["quillrun", "a@b"], stdin=b"Subject: s\n\n" + HUGE + b"\n", rlimit_as=LIMIT, timeout=120),
-        b"", 0, check=payload_is(wire(b"Subject: s", b"From: <" + SENDER + b">", b"To: <a@b>", b"",
+        b"", 0, check=payload_is(wire(b"Subject: s", FROM, b"To: <a@b>", b"",
                                       *pieces(HUGE)))),
     "header_line_of_50_mb_refused": Row(
         Case(argv=["quillrun", "a@b"], stdin=b"Subject: s\nX-Huge: " + HUGE + b"\n\nbody\n", rlimit_as=LIMIT,
@@ -56,8 +56,7 @@ ROWS = {
         b"Header line too long\n", 1, commands=[]),
     "header_line_of_one_mib_held": Row(
         Case(argv=["quillrun", "a@b"], stdin=b"X: " + b"v" * (MB - 3) + b"\r\n\nbody\n", timeout=30),
-        b"", 0, commands=[b"HELO mailhost.example.org", b"MAIL FROM:<" + SENDER + b">", b"RCPT TO:<a@b>",
-                          b"DATA", b"QUIT"]),
+        b"", 0, commands=dialogue(b"a@b")),
 
     # Standard input is left just after the "." line: the caller reads on there.
     "seekable_input_left_after_the_dot_line": Row(
@@ -69,7 +68,7 @@ ROWS = {
         check=left_at(len(b"Subject: s\n\nbody\n.\n" + STDIN_REST))),
 }
 
-DIALOGUE = [b"HELO mailhost.example.org", b"MAIL FROM:<" + SENDER + b">", b"RCPT TO:<a@b>", b"DATA", b"QUIT"]
+DIALOGUE = dialogue(b"a@b")
 SMALL = b"Subject: s\n\nhi\n"
 FSIZE = 64 << 10
 
@@ -85,8 +84,8 @@ if not WRAPPED:
         "stdin_and_stdout_closed": Row(plain_run(closed_fds=[0, 1]), b"", 1, commands=[]),
         "stdout_closed_refusal_kept_out_of_the_message": Row(
             plain_run(("a@b", "c@d"), closed_fds=[1], script={"RCPT": ["550 no\r\n", "250 ok\r\n"]}), b"", 0,
-            commands=[*DIALOGUE[:2], b"RCPT TO:<a@b>", b"RCPT TO:<c@d>", *DIALOGUE[3:]],
-            payload=wire(b"Subject: s", b"From: <" + SENDER + b">", b"To: <a@b>,<c@d>", b"", b"hi")),
+            commands=dialogue(b"a@b", b"c@d"),
+            payload=wire(b"Subject: s", FROM, b"To: <a@b>,<c@d>", b"", b"hi")),
         "logs_over_the_file_size_limit_skipped": Row(
             plain_run(("-debug", "a@b"), rlimit_fsize=FSIZE,
                       files={"quillrun.log": "x" * 2 * FSIZE, "quillrun.debug": "x" * 2 * FSIZE}),

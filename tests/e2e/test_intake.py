@@ -3,9 +3,8 @@
 import re
 import stat
 
-from harness import HOST, SENDER, WRAPPED, Case, Row, table, wire
+from harness import FROM, WRAPPED, Case, Row, dialogue, table, wire
 
-FROM = b"From: <" + SENDER + b">"
 TO_A = b"To: <a@b>"
 MARK = b"[message did not contain a body]"
 
@@ -13,10 +12,8 @@ MARK = b"[message did not contain a body]"
 def sent(argv, stdin, rcpts, *lines, stdout=b"", **kw):
     """A row delivered to `rcpts` whose DATA payload is `lines`."""
     check = kw.pop("check", None)
-    commands = [b"HELO " + HOST, b"MAIL FROM:<" + SENDER + b">",
-                *[b"RCPT TO:<" + r + b">" for r in rcpts], b"DATA", b"QUIT"]
     case = Case(argv=["quillrun", *argv], stdin=stdin, **kw)
-    return Row(case, stdout, 0, commands=commands, payload=wire(*lines), check=check)
+    return Row(case, stdout, 0, commands=dialogue(*rcpts), payload=wire(*lines), check=check)
 
 
 def failed(argv, stdin, stdout, **kw):

@@ -5,9 +5,7 @@ line ends included, so what it stores must be the rewritten message byte
 for byte.
 """
 
-from harness import HOST, SENDER, Case, Row, table, wire
-
-FROM = b"From: <" + SENDER + b">"
+from harness import FROM, HOST, SENDER, Case, Row, table, wire
 
 
 def received(content, rcpts, mail_from=SENDER, helo=HOST):

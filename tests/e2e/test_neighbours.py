@@ -10,14 +10,14 @@ the link, the FIFO holds nothing up, and the message goes out as usual.
 
 import re
 
-from harness import ANY, SENDER, WRAPPED, Case, Row, table, wire
+from harness import ANY, FROM, WRAPPED, Case, Row, dialogue, table, wire
 
 SECRET = "a private file of the caller\n"
 MSG = b"Subject: mine\n\nthe message itself\n"
 
 
 def sent_the_message_not_the_file(t, r):
-    t.assertEqual(r.payload, wire(b"Subject: mine", b"From: <" + SENDER + b">", b"To: <a@b>", b"",
+    t.assertEqual(r.payload, wire(b"Subject: mine", FROM, b"To: <a@b>", b"",
                                   b"the message itself"))
     t.assertEqual(r.files["/tmp"], ["moved-away", "private"], "the link went with the spool file's name")
 
@@ -46,7 +46,7 @@ ROWS = {
 }
 
 
-DIALOGUE = [b"HELO mailhost.example.org", b"MAIL FROM:<" + SENDER + b">", b"RCPT TO:<a@b>", b"DATA", b"QUIT"]
+DIALOGUE = dialogue(b"a@b")
 PRIVATE = {"/tmp/private": SECRET}
 
 

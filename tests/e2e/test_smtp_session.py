@@ -9,7 +9,7 @@ against quillrun.exe under Wine.
 from harness import HOST, SENDER, Case, Row, table, wire
 from test_dialogue import DATA, DOT, QUIT, rcpt
 
-GREETING = [220, b"mailhost.example.org quillrun ready"]
+GREETING = [220, HOST + b" quillrun ready"]
 CLIENT = b"s@example.net"
 # The HELO quillrun sends the server names the client's sender domain.
 OPENING = b"HELO example.net\r\nMAIL FROM:<" + CLIENT + b">\r\n"
@@ -76,7 +76,7 @@ ROWS = {
                ("data", TEXT), ("quit",)],
         script={"DOT": "554 5.7.1 spam\r\n"}),
     "server_down_is_quillruns_own_451": row(
-        [GREETING, [250, HOST], [451, b"4.4.1 Could not connect to SMTP server mailhost.example.org 25 () Connection Refused"], [221, b"2.0.0 Bye"]], b"", status=1,
+        [GREETING, [250, HOST], [451, b"4.4.1 Could not connect to SMTP server " + HOST + b" 25 () Connection Refused"], [221, b"2.0.0 Bye"]], b"", status=1,
         steps=[("helo", "[127.0.0.1]"), ("mail", CLIENT.decode()), ("quit",)], opened=False, server=None),
 
     # Two messages, the second right after "."; the null sender keeps <>.

@@ -15,7 +15,7 @@ the other tests; here they are read as they lie on disk, Result.raw_logs).
 import unittest
 
 import harness
-from harness import HOST, SENDER, WRAPPED, Case
+from harness import FROM, WRAPPED, Case, dialogue, wire
 
 
 # A message with CR LF line ends and 0x1A at the start of a line, inside a
@@ -32,9 +32,9 @@ MESSAGE = (b"Subject: ctrl-z\r\n"
 # The lines of the spool file as the server gets them after DATA: the CRs
 # removed, From and To added after the header lines of the message, every
 # line sent with CR LF; the 0x1A bytes stay where they were.
-PAYLOAD = b"".join(line + b"\r\n" for line in [
+PAYLOAD = wire(
     b"Subject: ctrl-z",
-    b"From: <" + SENDER + b">",
+    FROM,
     b"To: <a@b>",
     b"",
     b"\x1a at the start",
@@ -43,14 +43,13 @@ PAYLOAD = b"".join(line + b"\r\n" for line in [
     b"\x1a",
     b"last line",
     b"\x1a",
-])
+)
 
-DIALOGUE = [b"HELO " + HOST, b"MAIL FROM:<" + SENDER + b">", b"RCPT TO:<a@b>", b"DATA", b"QUIT"]
 
 class BinaryStandardInput(unittest.TestCase):
     def check_delivered(self, r, payload=PAYLOAD):
         self.assertEqual((r.status, r.stdout), (0, b""), r.stderr)
-        self.assertEqual(r.commands, DIALOGUE)
+        self.assertEqual(r.commands, dialogue(b"a@b"))
         self.assertEqual(r.payload, payload)
         self.assertEqual(r.spool_files(), [], "spool file left behind")
 
@@ -69,8 +68,7 @@ class BinaryStandardInput(unittest.TestCase):
         # A body of 0x1A bytes and nothing else: on a text-mode standard input
         # the message would be empty.
         r = harness.run_case(Case(argv=["quillrun", "a@b"], stdin=b"\r\n\x1a\x1a\x1a\r\n"))
-        self.check_delivered(r, b"".join(line + b"\r\n" for line in [
-            b"From: <" + SENDER + b">", b"To: <a@b>", b"", b"\x1a\x1a\x1a"]))
+        self.check_delivered(r, wire(FROM, b"To: <a@b>", b"", b"\x1a\x1a\x1a"))
 
     def test_logs_are_text_files(self):
         r = harness.run_case(Case(argv=["quillrun", "-debug", "a@b"], stdin=MESSAGE))
