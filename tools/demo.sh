@@ -7,4 +7,4 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 cmake --preset demo >/dev/null
 cmake --build --preset demo >/dev/null
-exec unshare --user --map-root-user --mount --uts --net /bin/sh "$root/tools/demo-inside.sh" "$root"
+exec /usr/bin/python3 "$root/tools/namespaces.py" -- /bin/sh "$root/tools/demo-inside.sh" "$root"

@@ -1,12 +1,10 @@
 #!/bin/sh
-# The halves of tools/package-test.sh that run inside private namespaces
-# (unshare --user --map-root-user --mount --uts --net): their own loopback,
-# host name, /tmp and /run, so that the SMTP server and Wine touch nothing of
-# the machine.
+# The halves of tools/package-test.sh that run inside tools/namespaces.py's
+# private namespaces: their own loopback, host name, /tmp, /run and /etc
+# overlay, so that the SMTP server and Wine touch nothing of the machine.
 #
 #   package-test-inside.sh deb PROGRAM
-#       one delivery by PROGRAM (the packaged /usr/bin/quillrun) with
-#       /etc/tidewharf.ini in an overlay on /etc
+#       one delivery by PROGRAM (the packaged /usr/bin/quillrun)
 #   package-test-inside.sh windows SETUP.exe WINEPREFIX VERSION
 #       the installer, silently, in a throwaway layer over WINEPREFIX:
 #       install, check, one delivery, uninstall, check that nothing is left
@@ -20,22 +18,12 @@ fail() {
   exit 1
 }
 
-# Loopback, a private /run and /tmp; the files needed from outside are copied
-# to /run first, since the tree may lie under /tmp.
-ip link set lo up
-mount -t tmpfs package-test-run /run
-mkdir -p /run/pkg/bin
-cp "$here/receive_one.py" /run/pkg/bin/
-case "$mode" in
-deb) cp "$1" /run/pkg/bin/quillrun ;;
-windows) cp "$1" /run/pkg/bin/setup.exe ;;
-esac
-mount -t tmpfs -o mode=1777 package-test-tmp /tmp
+mkdir /run/pkg
 
 # Starts the SMTP server on 127.0.0.1:25; it takes one message into
 # /run/pkg/received and stops.
 start_server() {
-  /usr/bin/python3 /run/pkg/bin/receive_one.py /run/pkg/received &
+  /usr/bin/python3 "$here/real_server.py" /run/pkg/received &
   server=$!
   for _ in $(seq 50); do
     [ -e /run/pkg/received.ready ] && return 0
@@ -57,20 +45,18 @@ check_received() {
 }
 
 deliver_with_deb() {
-  mkdir /tmp/etc-upper /tmp/etc-work /tmp/wd
-  mount -t overlay overlay -o lowerdir=/etc,upperdir=/tmp/etc-upper,workdir=/tmp/etc-work /etc
-  hostname mail.example.org
-  echo "127.0.0.1 localhost mail.example.org" >/etc/hosts
+  program=$1
+  mkdir /tmp/wd
   printf 'g_smtp_port 25\n' >/etc/tidewharf.ini
   start_server
   cd /tmp/wd
   status=0
   printf 'Subject: package test\n\nSent by the packaged quillrun.\n' |
-    USERNAME=packager /run/pkg/bin/quillrun -i admin@example.org || status=$?
+    USERNAME=packager "$program" -i admin@example.org || status=$?
   [ "$status" -eq 0 ] || fail "the packaged quillrun exited with status $status"
-  check_received "^MAIL FROM: packager@mail.example.org$" "^RCPT TO: admin@example.org$" \
+  check_received "^MAIL FROM: packager@$(hostname)$" "^RCPT TO: admin@example.org$" \
     "Subject: package test" "Sent by the packaged quillrun."
-  grep -q "packager /run/pkg/bin/quillrun -i admin@example.org" quillrun.log ||
+  grep -qF "packager $program -i admin@example.org" quillrun.log ||
     fail "no record in quillrun.log"
   echo "package-test: the packaged quillrun delivered a message"
 }
@@ -88,11 +74,11 @@ uninstall_value() {
 }
 
 run_installer() {
-  setup=/run/pkg/bin/setup.exe
-  version=$2
+  setup=$1
+  version=$3
   # A throwaway layer over the prepared prefix: nothing reaches it.
   mkdir -p /run/pkg/upper /run/pkg/work /run/pkg/prefix
-  mount -t overlay overlay -o "lowerdir=$1,upperdir=/run/pkg/upper,workdir=/run/pkg/work" /run/pkg/prefix
+  mount -t overlay overlay -o "lowerdir=$2,upperdir=/run/pkg/upper,workdir=/run/pkg/work" /run/pkg/prefix
   export WINEPREFIX=/run/pkg/prefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
   hostname winhost
   drive_c=$WINEPREFIX/drive_c
@@ -125,8 +111,7 @@ run_installer() {
   # Windows reads that file on the current drive; Wine takes a path that
   # begins with "/" as a Unix path first, so the file goes to /etc (an
   # overlay) here.
-  mkdir -p "$drive_c/work" /tmp/etc-upper /tmp/etc-work
-  mount -t overlay overlay -o lowerdir=/etc,upperdir=/tmp/etc-upper,workdir=/tmp/etc-work /etc
+  mkdir -p "$drive_c/work"
   printf 'g_smtp_port 25\r\ng_quillrun_domain example.org\r\n' >/etc/tidewharf.ini
   start_server
   cd "$drive_c/work"
@@ -170,7 +155,7 @@ run_installer() {
 }
 
 case "$mode" in
-deb) deliver_with_deb ;;
-windows) run_installer "$2" "$3" ;;
+deb) deliver_with_deb "$1" ;;
+windows) run_installer "$1" "$2" "$3" ;;
 *) fail "unknown mode $mode" ;;
 esac

@@ -24,6 +24,7 @@ build=$(cd "${1:-$root/build}" && pwd)
 build_win=$(cd "${2:-$root/build-win}" && pwd)
 work=$build/package-test
 started=$(date +%s)
+prefix=""
 
 fail() {
   printf "package-test: %s\n" "$*" >&2
@@ -34,8 +35,10 @@ step() {
   echo "package-test: [$(($(date +%s) - started)) s] $*"
 }
 
+# The build trees and the Wine prefix stay reachable at their own paths.
 in_namespaces() {
-  unshare --user --map-root-user --mount --uts --net /bin/sh "$root/tools/package-test-inside.sh" "$@"
+  /usr/bin/python3 "$root/tools/namespaces.py" --keep "$build" --keep "$build_win" ${prefix:+--keep "$prefix"} -- \
+    /bin/sh "$root/tools/package-test-inside.sh" "$@"
 }
 
 rm -rf "$work"
