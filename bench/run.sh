@@ -6,8 +6,9 @@
 # Installs msmtp (the peer client), GNU time and valgrind when missing, builds
 # quillrun into build-bench/ (RelWithDebInfo) and the LD_PRELOAD shim
 # nodelay_shim.c, then, inside
-# private namespaces (own loopback, host name, /etc overlay, /tmp tmpfs; the
-# machine's files are untouched), starts the sink SMTP server bench/sink.py on 127.0.0.1:2525 and
+# tools/namespaces.py's private namespaces (own loopback, host name, /etc
+# overlay, /tmp tmpfs; the machine's files are untouched), starts the sink
+# SMTP server bench/sink.py on 127.0.0.1:2525 and
 # runs bench/bench.py, which prints Markdown tables: small-message latency,
 # large-message throughput and peak RSS, peak RSS for 1 GB messages and a long
 # header line, callgrind instruction counts. The memory rows put two 1 GB
@@ -16,24 +17,12 @@
 # QUILLRUN=/path/to/binary measures that binary instead of building.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-if [ "${1:-}" = --inside ]; then
-  binary=$2 runs=$3 shim=$4
-  ip link set lo up
-  # The tree may lie under /tmp, which is covered below: what runs goes to a
-  # private /run first.
-  mount -t tmpfs bench-run /run
-  mkdir /run/bench
-  cp "$here/bench.py" "$here/sink.py" "$binary" "$shim" /run/bench/
-  mount -t tmpfs bench /tmp
-  mkdir /tmp/etc-upper /tmp/etc-work /tmp/spool
-  mount -t overlay overlay -o lowerdir=/etc,upperdir=/tmp/etc-upper,workdir=/tmp/etc-work /etc
-  hostname mail.example.org
-  echo "127.0.0.1 localhost mail.example.org" >/etc/hosts
+if [ "${1:-}" = --inside ]; then # /etc and /tmp are the namespaces' own here
   printf 'g_smtp_port 2525\ng_work /tmp/spool\n' >/etc/tidewharf.ini
   rm -f /etc/msmtprc
-  cd /run/bench # the working directory may be covered too
-  exec env HOME=/tmp USERNAME=bench python3 /run/bench/bench.py \
-    "/run/bench/$(basename "$binary")" "$runs" "/run/bench/$(basename "$shim")"
+  mkdir /tmp/spool
+  cd /tmp
+  exec env HOME=/tmp USERNAME=bench python3 "$here/bench.py" "$2" "$3" "$4"
 fi
 
 missing=""
@@ -59,5 +48,5 @@ binary=$(cd "$(dirname "$binary")" && pwd)/$(basename "$binary")
 echo "# quillrun benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(uname -r)"
 echo "# binary $binary ($(cd "$here/.." && git rev-parse --short HEAD 2>/dev/null || echo '?'))"
 echo
-exec unshare --user --map-root-user --mount --uts --net /bin/sh "$here/run.sh" --inside \
+exec python3 "$here/../tools/namespaces.py" --keep "$binary" --keep "$out" -- /bin/sh "$here/run.sh" --inside \
   "$binary" "${1:-200}" "$out/nodelay_shim.so"
