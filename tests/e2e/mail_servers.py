@@ -119,7 +119,7 @@ def write(path, text, mode=0o644):
 
 POSTFIX_MAIN = f"""\
 compatibility_level = 3.6
-myhostname = mailhost.{DOMAIN}
+myhostname = {HOST.decode()}
 mydomain = {DOMAIN}
 mydestination = $myhostname, {DOMAIN}
 inet_interfaces = 127.0.0.1
