@@ -30,10 +30,9 @@ import sys
 import time
 
 import sandbox
-from harness import HOST, USERNAME, in_namespaces
+from harness import HOST, PYTHON, USERNAME, in_namespaces
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-PYTHON = "/usr/bin/python3"
 CACHE = os.environ.get("QUILLRUN_MAIL_SERVERS", os.path.join(HERE, "..", "..", "build", "mail-servers"))
 SERVERS = ("postfix", "opensmtpd")
 DOMAIN = "example.org"
