@@ -36,6 +36,10 @@ COVERED = ("/run/", "/tmp/")
 ID_RANGE = 65536
 CLONE_NEWUSER = 0x10000000
 MS_BIND, MS_REC = 0x1000, 0x4000
+# The namespaces with root alone mapped. A Python program started under them
+# may call set_up() itself: one interpreter start instead of three, which
+# counts when every end-to-end case is a sandbox of its own.
+UNSHARE = ["unshare", "--user", "--map-root-user", "--mount", "--uts", "--net"]
 _libc = ctypes.CDLL(None, use_errno=True)
 
 
@@ -78,7 +82,7 @@ def enter(args):
     if args.pid:
         namespaces += ["--pid", "--fork", "--kill-child", "--mount-proc"]
     if not args.all_ids:
-        os.execvp("unshare", namespaces[:1] + ["--user", "--map-root-user"] + namespaces[1:] + inside)
+        os.execvp("unshare", UNSHARE + namespaces[4:] + inside)
     # unshare(1) maps more than one id only through newuidmap: the child
     # enters a user namespace and this process writes its maps.
     ready_r, ready_w = os.pipe()
@@ -101,9 +105,10 @@ def enter(args):
     sys.exit(os.waitstatus_to_exitcode(status))
 
 
-def set_up(args):
-    """The private /run, /etc and /tmp, loopback and host name."""
-    kept = [(d, os.open(d, os.O_PATH | os.O_DIRECTORY)) for d in covered([ROOT] + args.keep)]
+def set_up(hostname=HOST, keep=()):
+    """The private /run, /etc and /tmp, loopback and host name, from inside
+    new namespaces: after `enter`, or in a process started under UNSHARE."""
+    kept = [(d, os.open(d, os.O_PATH | os.O_DIRECTORY)) for d in covered([ROOT] + list(keep))]
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
     mount("tmpfs", "/run")
     os.makedirs(f"{SCRATCH}/etc-upper")
@@ -116,8 +121,8 @@ def set_up(args):
         mount("none", path, source=f"/proc/self/fd/{fd}", flags=MS_BIND | MS_REC)
         os.close(fd)
     os.environ["NAMESPACES_KEPT"] = ":".join(d for d, _ in kept)
-    socket.sethostname(args.hostname)
-    write("/etc/hosts", f"127.0.0.1\t{args.hostname} localhost\n")
+    socket.sethostname(hostname)
+    write("/etc/hosts", f"127.0.0.1\t{hostname} localhost\n")
     write("/etc/resolv.conf", "nameserver 127.0.0.1\n")
     try:  # a working directory under /tmp or /run: the one at that path now
         os.chdir(os.getcwd())
@@ -136,7 +141,7 @@ def main():
     args = parser.parse_args()
     if not args.inside:
         enter(args)
-    set_up(args)
+    set_up(args.hostname, args.keep)
     os.execvp(args.command[0], args.command)
 
 

@@ -78,7 +78,7 @@ class Case:
     closed_fds: list = field(default_factory=list)  # standard descriptors the program starts without
     swap_spool: str | None = None  # once written, the spool file's name becomes a link here
     parallel: list | None = None  # argument lists after argv[0], all run at once
-    session: list | None = None  # SMTP client steps spoken to the program's stdin and stdout (sandbox.speak_smtp)
+    session: list | None = None  # SMTP client steps spoken to the program's stdin and stdout (pipe_client.speak_smtp)
 
 
 @dataclass
@@ -139,16 +139,22 @@ def _text(v):
     return v
 
 
-def in_namespaces(hostname=HOST.decode(), keep=(), **options):
-    """namespaces.command, keeping the program and its wrapper's files reachable."""
+def kept_paths():
+    """The program and its wrapper's files, which the namespaces keep reachable."""
     words = [os.environ.get("QUILLRUN_BIN", ""), os.environ.get("WINEPREFIX", "")]
     words += os.environ.get("QUILLRUN_WRAPPER", "").split()
-    return namespaces.command(hostname, keep=[w for w in words if w.startswith("/")] + list(keep), **options)
+    return [w for w in words if w.startswith("/")]
+
+
+def in_namespaces(hostname=HOST.decode(), keep=(), **options):
+    """namespaces.command, keeping kept_paths() reachable."""
+    return namespaces.command(hostname, keep=kept_paths() + list(keep), **options)
 
 
 def run_case(case: Case) -> Result:
-    request = json.dumps(_text(dataclasses.asdict(case)))
-    proc = subprocess.run(in_namespaces(case.hostname) + [PYTHON, os.path.join(HERE, "sandbox.py")],
+    request = json.dumps(dict(_text(dataclasses.asdict(case)), keep=kept_paths()))
+    # sandbox.py sets the namespaces up itself (namespaces.set_up).
+    proc = subprocess.run(namespaces.UNSHARE + [PYTHON, os.path.join(HERE, "sandbox.py")],
                           input=request.encode(), capture_output=True, timeout=case.timeout + 30)
     if proc.returncode != 0:
         raise RuntimeError(f"sandbox failed ({proc.returncode}):\n{proc.stderr.decode(errors='replace')}")

@@ -2,9 +2,10 @@
 
 Started by harness.py as
 
-    python3 tools/namespaces.py --hostname HOST ... -- python3 sandbox.py
+    unshare --user --map-root-user --mount --uts --net python3 sandbox.py
 
-with the case as JSON on stdin; prints the result as JSON on stdout. Byte
+with the case as JSON on stdin (its "keep": the paths namespaces.set_up keeps
+reachable); prints the result as JSON on stdout. Byte
 strings travel as latin-1 text both ways. Everything the case writes lands
 in tmpfs or in an overlay on /etc, so the host's files stay untouched.
 
@@ -18,7 +19,6 @@ import json
 import os
 import resource
 import shutil
-import smtplib
 import stat
 import struct
 import subprocess
@@ -28,6 +28,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [HERE, os.path.join(HERE, "..", "..", "tools")]
+import namespaces  # noqa: E402
 from namespaces import mount, write  # noqa: E402
 from smtp_script import ScriptedServer  # noqa: E402
 
@@ -36,8 +37,6 @@ CWD = SCRATCH + "/cwd"
 BINDIR = SCRATCH + "/bin"
 PID_FILE = "/var/run/quillrun.pid"
 WRITABLE = ("/tmp/", "/run/", "/var/run/", "/etc/")
-# Directories of the build that namespaces.py mounted back under /tmp: none of the case's files.
-KEPT = [d + "/" for d in os.environ.get("NAMESPACES_KEPT", "").split(":") if d]
 _libc = ctypes.CDLL(None, use_errno=True)
 
 
@@ -88,9 +87,11 @@ def read(path):
 
 
 def listing(top):
+    # The build's directories that the namespaces mounted back under /tmp hold none of the case's files.
+    kept = [d + "/" for d in os.environ.get("NAMESPACES_KEPT", "").split(":") if d]
     out = []
     for root, dirs, files in os.walk(top):
-        dirs[:] = [n for n in dirs if not any(k.startswith(os.path.join(root, n) + "/") for k in KEPT)]
+        dirs[:] = [n for n in dirs if not any(k.startswith(os.path.join(root, n) + "/") for k in kept)]
         rel = os.path.relpath(root, top)
         out += [os.path.normpath(os.path.join(rel, n)) + "/" for n in dirs]
         out += [os.path.normpath(os.path.join(rel, n)) for n in files]
@@ -273,78 +274,6 @@ class SpoolSwapper:
                     return
 
 
-class PipeSocket:
-    """What smtplib needs of a socket and of the file it reads replies from,
-    over the program's standard input and output. Closing it ends standard
-    input only: what the program still writes is read after it ends."""
-
-    def __init__(self, proc):
-        self.proc = proc
-
-    def sendall(self, data):
-        self.proc.stdin.write(data)
-        self.proc.stdin.flush()
-
-    def makefile(self, mode):
-        return self
-
-    def readline(self, size=-1):
-        return self.proc.stdout.readline(size)
-
-    def close(self):
-        if not self.proc.stdin.closed:
-            self.proc.stdin.close()
-
-
-class PipeSMTP(smtplib.SMTP):
-    """smtplib's client, speaking to a program instead of a port."""
-
-    def __init__(self, proc):
-        super().__init__()
-        self.sock = PipeSocket(proc)
-
-
-def speak_smtp(proc, case):
-    """Plays case["session"] to a program running "-bs", one step after the
-    other, with Python's smtplib. A step is [method, *arguments] of smtplib.SMTP
-    (helo, ehlo, mail, rcpt, data, rset, noop, quit, docmd), or ["send", text]
-    (raw bytes, no reply awaited) or ["close"] (end of standard input).
-    Returns the greeting's and each awaited step's [code, text]; a step the
-    program hung up on gives [None, the error]. The program is killed when it
-    outlives the case's time limit, which ends any read."""
-    killed = threading.Event()
-
-    def kill():
-        killed.set()
-        proc.kill()
-    timer = threading.Timer(time_limit(case), kill)
-    timer.start()
-    client = PipeSMTP(proc)
-    pipe = client.sock  # smtplib forgets it on QUIT
-    replies = [list(client.getreply())]
-    try:
-        for method, *args in case["session"]:
-            args = [a.encode("latin-1") if method in ("data", "send") else a for a in args]
-            if method == "send":
-                client.send(args[0])
-            elif method == "close":
-                pipe.close()
-            else:
-                try:
-                    replies.append(list(getattr(client, method)(*args)))
-                except smtplib.SMTPResponseException as e:  # how smtplib gives a refused DATA
-                    replies.append([e.smtp_code, e.smtp_error])
-    except (smtplib.SMTPServerDisconnected, BrokenPipeError) as e:
-        replies.append([None, str(e)])
-    pipe.close()
-    status = proc.wait()
-    timer.cancel()
-    return {"replies": [[code, text.decode("latin-1") if isinstance(text, bytes) else text]
-                        for code, text in replies],
-            "stdout": proc.stdout.read().decode("latin-1"), "stderr": proc.stderr.read().decode("latin-1"),
-            "status": None if killed.is_set() else status, "timed_out": killed.is_set()}
-
-
 def start(args, executable, case, stdin=subprocess.PIPE):
     limits = [(which, case.get(name)) for which, name in ((resource.RLIMIT_AS, "rlimit_as"),
                                                           (resource.RLIMIT_FSIZE, "rlimit_fsize")) if case.get(name)]
@@ -426,7 +355,8 @@ def run(case):
         if case.get("daemon"):
             run_daemon(proc, case, result)  # stdin stays open and unwritten: nothing may read it
         elif case.get("session") is not None:
-            result.update(speak_smtp(proc, case))
+            from pipe_client import speak_smtp  # smtplib costs every other case its import time
+            result.update(speak_smtp(proc, case["session"], time_limit(case)))
         else:
             if case.get("signal"):
                 threading.Thread(target=signal_when_ready,
@@ -476,4 +406,6 @@ def as_printed(result):
 
 
 if __name__ == "__main__":
-    json.dump(run(json.load(sys.stdin)), sys.stdout)
+    request = json.load(sys.stdin)
+    namespaces.set_up(request["hostname"], request["keep"])
+    json.dump(run(request), sys.stdout)
