@@ -155,7 +155,8 @@ def run_case(case: Case) -> Result:
     request = json.dumps(dict(_text(dataclasses.asdict(case)), keep=kept_paths()))
     # sandbox.py sets the namespaces up itself (namespaces.set_up).
     proc = subprocess.run(namespaces.UNSHARE + [PYTHON, os.path.join(HERE, "sandbox.py")],
-                          input=request.encode(), capture_output=True, timeout=case.timeout + 30)
+                          input=request.encode(), capture_output=True,
+                          timeout=case.timeout + 90)  # beyond sandbox.time_limit, Wine's start included
     if proc.returncode != 0:
         raise RuntimeError(f"sandbox failed ({proc.returncode}):\n{proc.stderr.decode(errors='replace')}")
     r = json.loads(proc.stdout)
