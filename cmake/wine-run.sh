@@ -74,6 +74,12 @@ case "${1:-}" in
 --private-prefix)
   shift
   prepare
+  # No wineboot in the session, unless QUILLRUN_WINE_BOOT is set: it prepares
+  # a desktop session (services, run keys, the volatile environment) that a
+  # console program under test does not use, and costs half of each case's
+  # CPU time. Processes started at once in a session without it wait for it
+  # for ever, so a case that starts several (the parallel runs) sets it.
+  [ "${QUILLRUN_WINE_BOOT:-}" ] || WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wineboot.exe=d"
   scratch=/run/quillrun-wine
   if in_private_user_namespace; then
     # Runs started at once in one sandbox share the session the first sets up.
