@@ -8,7 +8,7 @@ tests (session_test.cpp).
 """
 
 from harness import SANITIZED, WRAPPED, Case, Row, address_space, table
-from test_dialogue import DATA, DOT, FULL, HELO, NO_REPLY, OPENING, QUIT, message, rcpt, row
+from test_dialogue import DATA, FULL, HELO, NO_REPLY, OPENING, QUIT, message, rcpt, row
 
 NO_HELO = b"-ERR Unable to read helo response from SMTP server\n"
 UNEXPECTED = b"-ERR Unexpected reply from server "
