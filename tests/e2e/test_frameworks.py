@@ -16,7 +16,6 @@ import json
 import os
 import shutil
 import unittest
-from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 
 import mail_servers
@@ -104,19 +103,9 @@ RUNS = {}  # server -> {"results": [...], "log": ...}, or the exception that end
 
 
 def setUpModule():
-    if SKIP and os.environ.get("CI") and not WRAPPED:
-        raise RuntimeError(f"CI must run these: {SKIP}")
-    if SKIP:
-        return
-    cases = [{"client": ["php", PHP_CLIENT, row.library], "stdin": json.dumps(row.message)} for row in ROWS.values()]
-
-    def run(server):
-        try:
-            return mail_servers.run_server(server, cases)
-        except Exception as e:  # reported by each of that server's tests
-            return e
-    with ThreadPoolExecutor(len(mail_servers.SERVERS)) as pool:
-        RUNS.update(zip(mail_servers.SERVERS, pool.map(run, mail_servers.SERVERS)))
+    RUNS.update(real.run_on_every_server(
+        [{"client": ["php", PHP_CLIENT, row.library], "stdin": json.dumps(row.message)} for row in ROWS.values()],
+        SKIP))
 
 
 def check(t, server, index, row):
@@ -141,37 +130,19 @@ def check(t, server, index, row):
         transcript = [line.rstrip("\r") for line in report["debug"].split("\n")]
         t.assertIn("> " + command, transcript, context)
         t.assertEqual(transcript[transcript.index("> " + command) + 1], "< " + reply, context)
-    t.assertTrue(r["drained"], f"still queued: {r['queue']}\n{context}")
-    t.assertEqual([n for n in r["tmp"] if "tidewharf" in n], [], "spool file left behind in /tmp")
-    boxes = {user: [m.encode("latin-1") for m in messages] for user, messages in r["mailboxes"].items()}
-    t.assertEqual(sorted(boxes), sorted(row.mail), f"who received it\n{context}")
     want = delivered(row.library, row.message, *row.added)
-    for user in row.mail:
-        t.assertEqual(len(boxes[user]), 1, f"{user}: one message")
-        trace, content = real.split_trace(boxes[user][0])
-        t.assertEqual(trace.get(b"return-path"), [b"<" + row.message["from"].encode() + b">"],
-                      f"{user}: envelope sender")
-        t.assertEqual(trace.get(b"delivered-to"), [user.encode() + b"@example.org"], f"{user}: recipient")
-        real.assert_same_bytes(t, content, want, f"{user}'s message after the trace fields")
+    contents = real.check_delivered(t, r, {user: want for user in row.mail}, row.message["from"].encode(), context)
+    for user, content in contents.items():
         header = content.split(b"\n\n", 1)[0]
         for bcc in row.message["bcc"]:
             t.assertNotIn(bcc.encode(), header, f"{user}: Bcc recipient {bcc} in the header")
 
 
-def server_table(server):
-    @unittest.skipIf(SKIP, SKIP)
-    class Table(unittest.TestCase):
-        pass
-    for index, (name, row) in enumerate(ROWS.items()):
-        setattr(Table, "test_" + name, lambda self, i=index, row=row: check(self, server, i, row))
-    return Table
-
-
-class Postfix(server_table("postfix")):
+class Postfix(real.server_table("postfix", ROWS, check, SKIP)):
     pass
 
 
-class OpenSMTPD(server_table("opensmtpd")):
+class OpenSMTPD(real.server_table("opensmtpd", ROWS, check, SKIP)):
     pass
 
 

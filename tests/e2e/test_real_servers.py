@@ -127,12 +127,13 @@ SKIP = missing_servers()
 RUNS = {}  # server -> {"results": [...], "log": ...}, or the exception that ended its run
 
 
-def setUpModule():
-    if SKIP and os.environ.get("CI") and not WRAPPED:
-        raise RuntimeError(f"CI must run these: {SKIP}")
-    if SKIP:
-        return
-    cases = [{"argv": ["quillrun", *row.argv], "stdin": row.stdin.decode("latin-1")} for row in ROWS.values()]
+def run_on_every_server(cases, skip):
+    """Runs `cases` against each server, both at once: server -> its run
+    ({"results": [...], "log": ...}), or the exception that ended it."""
+    if skip and os.environ.get("CI") and not WRAPPED:
+        raise RuntimeError(f"CI must run these: {skip}")
+    if skip:
+        return {}
 
     def run(server):
         try:
@@ -140,7 +141,12 @@ def setUpModule():
         except Exception as e:  # reported by each of that server's tests
             return e
     with ThreadPoolExecutor(len(mail_servers.SERVERS)) as pool:
-        RUNS.update(zip(mail_servers.SERVERS, pool.map(run, mail_servers.SERVERS)))
+        return dict(zip(mail_servers.SERVERS, pool.map(run, mail_servers.SERVERS)))
+
+
+def setUpModule():
+    RUNS.update(run_on_every_server(
+        [{"argv": ["quillrun", *row.argv], "stdin": row.stdin.decode("latin-1")} for row in ROWS.values()], SKIP))
 
 
 def check(t, server, index, row):
@@ -151,33 +157,43 @@ def check(t, server, index, row):
     context = f"stderr: {r['stderr']!r}\n{server}'s log (tail):\n{run['log'][-3000:]}"
     t.assertEqual(r["stdout"], row.stdout(server) if callable(row.stdout) else row.stdout, context)
     t.assertEqual(r["status"], row.status, context)
+    check_delivered(t, r, row.mail, SENDER, context)
+
+
+def check_delivered(t, r, mail, sender, context):
+    """The queue drained, no spool file left, and each user of `mail` (user ->
+    message) holds that message alone, from `sender`, after the trace fields;
+    returns user -> the message as delivered, trace fields left out."""
     t.assertTrue(r["drained"], f"still queued: {r['queue']}\n{context}")
     t.assertEqual([n for n in r["tmp"] if "tidewharf" in n], [], "spool file left behind in /tmp")
     boxes = {user: [m.encode("latin-1") for m in messages] for user, messages in r["mailboxes"].items()}
-    t.assertEqual(sorted(boxes), sorted(row.mail), f"who received it\n{context}")
-    for user, want in row.mail.items():
+    t.assertEqual(sorted(boxes), sorted(mail), f"who received it\n{context}")
+    contents = {}
+    for user, want in mail.items():
         t.assertEqual(len(boxes[user]), 1, f"{user}: one message")
-        trace, content = split_trace(boxes[user][0])
+        trace, contents[user] = split_trace(boxes[user][0])
         # The envelope, as the server's own fields tell it.
-        t.assertEqual(trace.get(b"return-path"), [b"<" + SENDER + b">"], f"{user}: envelope sender")
+        t.assertEqual(trace.get(b"return-path"), [b"<" + sender + b">"], f"{user}: envelope sender")
         t.assertEqual(trace.get(b"delivered-to"), [user.encode() + b"@example.org"], f"{user}: recipient")
-        assert_same_bytes(t, content, want, f"{user}'s message after the trace fields")
+        assert_same_bytes(t, contents[user], want, f"{user}'s message after the trace fields")
+    return contents
 
 
-def server_table(server):
-    @unittest.skipIf(SKIP, SKIP)
+def server_table(server, rows, check, skip):
+    """A TestCase for `server` with one test per row: check(test, server, index, row)."""
+    @unittest.skipIf(skip, skip)
     class Table(unittest.TestCase):
         pass
-    for index, (name, row) in enumerate(ROWS.items()):
+    for index, (name, row) in enumerate(rows.items()):
         setattr(Table, "test_" + name, lambda self, i=index, row=row: check(self, server, i, row))
     return Table
 
 
-class Postfix(server_table("postfix")):
+class Postfix(server_table("postfix", ROWS, check, SKIP)):
     pass
 
 
-class OpenSMTPD(server_table("opensmtpd")):
+class OpenSMTPD(server_table("opensmtpd", ROWS, check, SKIP)):
     pass
 
 
