@@ -78,7 +78,7 @@ case "${1:-}" in
   # a desktop session (services, run keys, the volatile environment) that a
   # console program under test does not use, and costs half of each case's
   # CPU time. Processes started at once in a session without it wait for it
-  # for ever, so a case that starts several (the parallel runs) sets it.
+  # for ever, so the sandbox sets it for a case that starts several at once.
   [ "${QUILLRUN_WINE_BOOT:-}" ] || WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wineboot.exe=d"
   scratch=/run/quillrun-wine
   if in_private_user_namespace; then

@@ -316,6 +316,9 @@ def finish(proc, case, stdin_bytes):
 def run_parallel(args, executable, case, stdin):
     """Every argument list of case["parallel"] at once, sharing everything."""
     base = args[:len(args) - (len(case["argv"]) - 1)]  # the command line up to argv[0]
+    # Under Wine they share one session, whose processes started at once
+    # need wineboot (cmake/wine-run.sh); elsewhere the variable means nothing.
+    case = dict(case, env=dict(case.get("env", {}), QUILLRUN_WINE_BOOT="1"))
     procs = [start(base + more, executable, case) for more in case["parallel"]]
     results = [None] * len(procs)
 

@@ -41,8 +41,7 @@ def each_delivered_once(t, r):
 ROWS = {
     "many_runs_at_once_in_one_work_and_one_working_directory": Row(
         Case(argv=["quillrun"], stdin=MSG, ini="g_work /tmp/shared\n", dirs=["/tmp/shared"],
-             parallel=[["-debug", f"r{i}@x.org"] for i in range(RUNS)], timeout=120,
-             env={"QUILLRUN_WINE_BOOT": "1"}),  # runs that share a Wine session need its wineboot
+             parallel=[["-debug", f"r{i}@x.org"] for i in range(RUNS)], timeout=120),
         b"", None, check=each_delivered_once),
 }
 
