@@ -19,6 +19,7 @@
 #include "intake/address.h"
 #include "intake/header_fold.h"
 #include "intake/message_rewrite.h"
+#include "log/debug_log.h"
 
 #include <string>
 #include <vector>
@@ -204,7 +205,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   intake::RewriteOptions options;
   options.extract_recipients = (data[0] & 1) != 0;
   options.ignore_dot = (data[0] & 2) != 0;
-  options.debug = (data[0] & 4) != 0;
+  logs::set_debug_mode((data[0] & 4) != 0);
   options.from_value = "<sender@example.org>";
   options.to_value = kToValues[(data[0] >> 3) & 3];
   const std::string_view sizes = fuzz::as_text(data + 1, 2);

@@ -63,7 +63,7 @@ std::string ini_value(std::istream &text, std::string_view key) {
   return {};
 }
 
-std::string ini_lookup(std::string_view key) {
+MailServerConfig read_mail_server_config() {
   std::FILE *file = platform::open_config_file(kConfigPath);
   if (file == nullptr) return {};
   std::string content;
@@ -72,8 +72,11 @@ std::string ini_lookup(std::string_view key) {
     content.append(block, count);
   }
   std::fclose(file);
-  std::istringstream text(content);
-  return ini_value(text, key);
+  auto value = [&content](std::string_view key) {
+    std::istringstream text(content);
+    return ini_value(text, key);
+  };
+  return {value(kSmtpPortKey), value(kWorkDirectoryKey), value(kDomainKey)};
 }
 
 } // namespace config

@@ -1,4 +1,4 @@
-// Lookup of keys in the local mail server's configuration file.
+// The keys quillrun reads from the local mail server's configuration file.
 #pragma once
 
 #include <istream>
@@ -18,8 +18,15 @@ inline constexpr const char *kDomainKey = "g_quillrun_domain";
 /// there is no such line.
 std::string ini_value(std::istream &text, std::string_view key);
 
-/// ini_value of `key` in the configuration file, opened afresh; empty when the
-/// file cannot be opened.
-std::string ini_lookup(std::string_view key);
+/// The values quillrun takes from the mail server; each empty when unset.
+struct MailServerConfig {
+  std::string smtp_port;      ///< g_smtp_port
+  std::string work_directory; ///< g_work
+  std::string domain;         ///< g_quillrun_domain
+};
+
+/// The three keys of the configuration file, read in one opening of it; all
+/// empty when the file cannot be opened.
+MailServerConfig read_mail_server_config();
 
 } // namespace config

@@ -3,6 +3,7 @@
 #include "intake/address.h"
 #include "intake/header_fields.h"
 #include "intake/header_fold.h"
+#include "log/debug_log.h"
 
 namespace intake {
 namespace {
@@ -40,7 +41,7 @@ bool take_header_line(const std::string &line, const RewriteOptions &options, Re
                       RecipientList &list, RewriteOutput &out) {
   if (starts_with_blank(line) && (state.address_continuation || state.bcc_continuation)) {
     if (state.address_continuation) {
-      if (options.debug) {
+      if (logs::debug_mode()) {
         out.debug += "Found continuation of header (" + line.substr(0, kDebugLineCut) + ")\n";
       }
       add_header_recipients(line, list, out);

@@ -22,9 +22,8 @@ inline constexpr std::size_t kMaxHeldHeaderLine = 1024 * 1024;
 struct RewriteOptions {
   bool extract_recipients = false; ///< header-extraction mode ("-t")
   bool ignore_dot = false;         ///< a line "." is text, not the end ("-i")
-  bool debug = false;
-  std::string from_value; ///< for a synthesized From line
-  std::string to_value;   ///< for a synthesized To line
+  std::string from_value;          ///< for a synthesized From line
+  std::string to_value;            ///< for a synthesized To line
 };
 
 struct RewriteState {
@@ -43,7 +42,7 @@ struct RewriteState {
 struct RewriteOutput {
   std::string spool;    ///< bytes for the spool file: lines ended by LF, no CR
   std::string messages; ///< for standard output
-  std::string debug;    ///< for the debug log
+  std::string debug;    ///< for the debug log, in debug mode only
 };
 
 enum class Verdict {

@@ -1,6 +1,5 @@
 #include "intake/spool_file.h"
 
-#include "config/ini.h"
 #include "io/block_reader.h"
 #include "log/debug_log.h"
 #include "platform/private_file.h"
@@ -32,21 +31,21 @@ std::string spool_fallback_name(const std::string &work_directory, int process_i
   return work_directory + "/tidewharf." + std::to_string(process_id);
 }
 
-SpoolFile create_spool_file(bool debug) {
-  std::string work_directory = config::ini_lookup(config::kWorkDirectoryKey);
-  if (work_directory.empty()) {
+SpoolFile create_spool_file(const std::string &work_directory) {
+  std::string directory = work_directory;
+  if (directory.empty()) {
     platform::make_directory(kDefaultWorkDirectory);
-    work_directory = kDefaultWorkDirectory;
+    directory = kDefaultWorkDirectory;
   }
-  SpoolFile spool{spool_template_name(work_directory, random_letters(6))};
+  SpoolFile spool{spool_template_name(directory, random_letters(6))};
   spool.file = platform::create_private_file(spool.name);
   if (spool.file == nullptr) {
-    spool.name = spool_fallback_name(work_directory, platform::process_id());
+    spool.name = spool_fallback_name(directory, platform::process_id());
     spool.file = platform::create_private_file(spool.name);
   }
   // Whole blocks reach the disk, not stdio's default few kilobytes.
   if (spool.file != nullptr) std::setvbuf(spool.file, nullptr, _IOFBF, io::kBlockSize);
-  if (debug) logs::debug_log("Using temp file (" + spool.name + ") \n");
+  logs::debug_log("Using temp file (" + spool.name + ") \n");
   return spool;
 }
 

@@ -20,10 +20,10 @@ struct SpoolFile {
 std::string spool_template_name(const std::string &work_directory, const std::string &letters);
 std::string spool_fallback_name(const std::string &work_directory, int process_id);
 
-/// Creates the spool file privately (exclusively, owner only) in the
-/// configured work directory, or in "/tmp", created if missing, when none is
-/// configured. Writes the debug entry for the name in debug mode.
-SpoolFile create_spool_file(bool debug);
+/// Creates the spool file privately (exclusively, owner only) in
+/// `work_directory` (g_work), or in "/tmp", created if missing, when that is
+/// empty. Writes the debug entry for the name.
+SpoolFile create_spool_file(const std::string &work_directory);
 
 /// Removes the spool file and closes it.
 void remove_spool_file(SpoolFile &spool);

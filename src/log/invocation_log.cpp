@@ -11,9 +11,7 @@ void append_escaped(std::string_view text, std::string &record) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   for (char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (c == '\\') {
-      record += "\\\\";
-    } else if (c == '\r') {
+    if (c == '\r') {
       record += "\\r";
     } else if (c == '\n') {
       record += "\\n";

@@ -15,8 +15,9 @@ inline constexpr const char *kInvocationLogName = "quillrun.log";
 /// default sender and a space, each argument followed by a space, a line feed.
 /// Every control byte of the sender and the arguments is made visible, so
 /// that a record is always exactly two lines: CR as "\r", LF as "\n", any
-/// other byte below 0x20 and 0x7F as "\xHH" (upper-case hex), and a backslash
-/// as "\\".
+/// other byte below 0x20 and 0x7F as "\xHH" (upper-case hex). Every other
+/// byte stands as typed, a backslash too: a Windows path reads as it was
+/// given (the log is for people; a record still cannot be forged).
 std::string invocation_record(std::string_view ctime_text, std::string_view default_sender,
                               const std::vector<std::string> &args);
 

@@ -9,20 +9,18 @@
 namespace logs {
 namespace {
 
-enum class Destination { standard_streams, debug_log, nowhere };
-Destination destination = Destination::standard_streams;
+bool to_debug_log = false;
 
-// True when the message went elsewhere than to the standard streams.
+// True when the message went to the debug log instead of the standard
+// streams (which drops it outside debug mode).
 bool diverted(std::string_view message) {
-  if (destination == Destination::debug_log) debug_log(message);
-  return destination != Destination::standard_streams;
+  if (to_debug_log) debug_log(message);
+  return to_debug_log;
 }
 
 } // namespace
 
-void send_reports_to_debug_log(bool debug) {
-  destination = debug ? Destination::debug_log : Destination::nowhere;
-}
+void send_reports_to_debug_log() { to_debug_log = true; }
 
 void report(std::string_view message) {
   if (diverted(message)) return;

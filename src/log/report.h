@@ -9,7 +9,7 @@ namespace logs {
 
 /// From now on the messages go to the debug log in debug mode, and nowhere
 /// otherwise: standard output and error are another protocol's ("-bs").
-void send_reports_to_debug_log(bool debug);
+void send_reports_to_debug_log();
 
 /// Prints `message` (which brings its own line feed) on standard output.
 void report(std::string_view message);

@@ -3,23 +3,26 @@
 #include "config/ini.h"
 #include "intake/address.h"
 #include "intake/copy_message.h"
+#include "intake/sender.h"
 #include "intake/spool_file.h"
 #include "io/block_reader.h"
+#include "log/debug_log.h"
 #include "log/invocation_log.h"
 #include "log/report.h"
 #include "main/address_checks.h"
 #include "main/command_line.h"
 #include "main/run_modes.h"
-#include "main/sender.h"
 #include "platform/private_file.h"
 #include "platform/system.h"
 #include "smtp/connection.h"
 #include "smtp/delivery.h"
+#include "smtp/port.h"
 #include "smtp_server/session.h"
 
 #include <cstdlib>
 #include <ctime>
 #include <new>
+#include <optional>
 
 namespace invocation {
 namespace {
@@ -38,8 +41,8 @@ constexpr const char *kOutOfMemory = "Out of memory\n";
 bool take_in_message(CommandLine &line, const std::string &to_value,
                      const intake::SpoolFile &spool) {
   const RunSettings &settings = line.settings;
-  intake::RewriteOptions options{settings.extract_recipients, settings.ignore_dot, settings.debug,
-                                 from_value(settings.sender), to_value};
+  intake::RewriteOptions options{settings.extract_recipients, settings.ignore_dot,
+                                 intake::from_value(settings.sender), to_value};
   platform::use_binary_standard_input();
   io::BlockReader input{platform::read_standard_input};
   switch (intake::copy_message(input, spool.file, options, line.recipients)) {
@@ -60,10 +63,26 @@ bool take_in_message(CommandLine &line, const std::string &to_value,
   return false;
 }
 
-std::string complete_sender(const std::string &sender) {
-  return completed_sender(sender, smtp::local_host_name,
-                          [] { return config::ini_lookup(config::kDomainKey); });
-}
+// What a delivery run or a session takes from outside its command line: the
+// mail server's configuration file, read once, and the machine's host name,
+// asked for once when first needed.
+struct Surroundings {
+  config::MailServerConfig config = config::read_mail_server_config();
+  std::optional<std::string> known_host_name;
+
+  const std::string &host_name() {
+    if (!known_host_name) known_host_name = smtp::local_host_name();
+    return *known_host_name;
+  }
+  std::string completed_sender(const std::string &sender) {
+    return intake::completed_sender(
+        sender, [this] { return host_name(); }, [this] { return config.domain; });
+  }
+  // The server named with "-host", else the machine itself.
+  std::string server_host(const RunSettings &settings) {
+    return settings.server_host.empty() ? host_name() : settings.server_host;
+  }
+};
 
 std::vector<std::string> envelope_forms(const intake::RecipientList &list) {
   std::vector<std::string> forms;
@@ -74,16 +93,17 @@ std::vector<std::string> envelope_forms(const intake::RecipientList &list) {
 
 int deliver_message(CommandLine &line) {
   platform::end_run_on_interrupt();
+  Surroundings around;
   RunSettings &settings = line.settings;
   if (line.recipients.entries.empty()) settings.extract_recipients = true;
   const std::string to_value = intake::join_recipients(line.recipients);
-  settings.sender = complete_sender(settings.sender);
+  settings.sender = around.completed_sender(settings.sender);
   if (auto refusal = refusal_of_addresses(settings, line.recipients)) {
     logs::report(*refusal);
     return kFailure;
   }
 
-  intake::SpoolFile spool = intake::create_spool_file(settings.debug);
+  intake::SpoolFile spool = intake::create_spool_file(around.config.work_directory);
   if (spool.file == nullptr) {
     // The name may be someone else's file: it is left alone.
     logs::report("Cannot create temp file (" + spool.name + ")\n");
@@ -93,13 +113,13 @@ int deliver_message(CommandLine &line) {
   if (take_in_message(line, to_value, spool)) {
     const std::vector<std::string> recipients = envelope_forms(line.recipients);
     smtp::DeliveryRequest request{
-        settings.server_host,
-        helo_argument(settings.sender),
-        envelope_sender(settings.sender, settings.envelope_sender_override),
+        around.server_host(settings),
+        smtp::smtp_port(around.config.smtp_port),
+        intake::helo_argument(settings.sender),
+        intake::envelope_sender(settings.sender, settings.envelope_sender_override),
         &recipients,
         spool.file,
         spool.name,
-        settings.debug,
         {}};
     delivered = smtp::deliver(request);
   }
@@ -107,19 +127,22 @@ int deliver_message(CommandLine &line) {
   return delivered ? kSuccess : kFailure;
 }
 
-int serve_smtp_session(const RunSettings &settings) {
+int run_smtp_session(const RunSettings &settings) {
   // Standard output is the session's; what would be printed goes to the
   // debug log, and nothing at all to standard error.
-  logs::send_reports_to_debug_log(settings.debug);
+  logs::send_reports_to_debug_log();
   platform::end_run_on_interrupt();
+  Surroundings around;
   smtp_server::SessionSettings session{
-      settings.server_host, complete_sender(settings.sender), settings.debug, {}};
+      around.server_host(settings), smtp::smtp_port(around.config.smtp_port),
+      around.host_name(),           around.completed_sender(settings.sender),
+      around.config.work_directory, {}};
   RunSettings checked = settings;
   checked.sender = session.sender;
   if (auto refusal = refusal_of_addresses(checked, {})) {
     session.refusal = std::string(refusal->substr(0, refusal->size() - 1));
   }
-  return smtp_server::serve_smtp_session(session) ? kSuccess : kFailure;
+  return smtp_server::serve_session(session) ? kSuccess : kFailure;
 }
 
 bool contains(const std::string &text, const char *part) {
@@ -132,7 +155,7 @@ int run(const std::vector<std::string> &args) {
   std::set_new_handler(out_of_memory);
   const std::time_t start = std::time(nullptr);
   smtp::start_sockets();
-  const std::string sender = default_sender(std::getenv("USERNAME"));
+  const std::string sender = intake::default_sender(std::getenv("USERNAME"));
   logs::append_invocation_record(start, sender, args);
 
   const std::string program = args.empty() ? std::string() : args.front();
@@ -143,8 +166,9 @@ int run(const std::vector<std::string> &args) {
   if (contains(program, "newaliases")) return kSuccess;
 
   CommandLine line = parse_command_line(args, sender);
+  logs::set_debug_mode(line.settings.debug);
   // Recipient arguments mean nothing to a session, nor do their messages.
-  if (line.mode == RunMode::smtp_session) return serve_smtp_session(line.settings);
+  if (line.mode == RunMode::smtp_session) return run_smtp_session(line.settings);
   logs::report(line.messages);
   switch (line.mode) {
   case RunMode::queue_reply:

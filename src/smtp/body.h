@@ -3,7 +3,7 @@
 #pragma once
 
 #include "io/block_reader.h"
-#include "smtp/session.h"
+#include "smtp/client.h"
 
 #include <cstddef>
 #include <string>
@@ -27,8 +27,8 @@ void append_wire_form(std::string_view spool_bytes, WireState &state, std::strin
 enum class BodyOutcome { sent, send_failed, read_failed };
 
 /// Sends the whole spool file in its wire form, block by block, each block
-/// within the session's send limit; stops at the first block not sent whole
+/// within the client's send limit; stops at the first block not sent whole
 /// or at a read error (`spool.error` then tells which).
-BodyOutcome send_message_body(Session &session, io::BlockReader &spool);
+BodyOutcome send_message_body(Client &client, io::BlockReader &spool);
 
 } // namespace smtp

@@ -1,9 +1,6 @@
 #include "smtp/connection.h"
 
-#include "config/ini.h"
-#include "log/debug_log.h"
 #include "log/report.h"
-#include "smtp/port.h"
 #include "smtp/socket_errors.h"
 #include "text/ascii.h"
 
@@ -13,6 +10,10 @@ namespace {
 // The host name is asked for with a buffer of 190 bytes, terminator included;
 // kept on purpose: a longer name fails as it always has, with its message.
 constexpr std::size_t kHostNameLength = 190;
+
+void lower_case(std::string &host) {
+  for (char &c : host) c = ascii::to_lower(c);
+}
 
 std::string_view without_brackets(std::string_view text) {
   if (!text.empty() && text.front() == '[') text.remove_prefix(1);
@@ -59,7 +60,7 @@ bool is_dotted_quad(std::string_view text) {
 }
 
 platform::Socket open_smtp_connection(std::string &host, int port) {
-  for (char &c : host) c = ascii::to_lower(c);
+  lower_case(host);
   std::uint32_t address;
   if (is_dotted_quad(host)) {
     address = platform::numeric_ipv4(std::string(without_brackets(host)));
@@ -78,18 +79,10 @@ platform::Socket open_smtp_connection(std::string &host, int port) {
   return socket;
 }
 
-ServerConnection connect_to_server(const std::string &host, bool debug) {
-  int port = smtp_port(config::ini_lookup(config::kSmtpPortKey));
-  std::string name = host.empty() ? local_host_name() : host;
-  if (debug) logs::debug_log("Open socket to (" + name + ":" + std::to_string(port) + ")\n");
-  platform::Socket socket = open_smtp_connection(name, port);
-  if (socket == platform::kInvalidSocket) {
-    // The error text ends with its own line feed: an empty line follows.
-    return {socket, "Could not connect to SMTP server " + name + " " + std::to_string(port) + " " +
-                        socket_error_text(platform::last_socket_error()) + "\n"};
-  }
-  if (debug) logs::debug_log("Socket opened \n");
-  return {socket, {}};
+std::string connection_failure(std::string host, int port, int error) {
+  lower_case(host);
+  return "Could not connect to SMTP server " + host + " " + std::to_string(port) + " " +
+         socket_error_text(error);
 }
 
 } // namespace smtp

@@ -32,14 +32,9 @@ bool is_dotted_quad(std::string_view text);
 /// the reason saved after creating and after connecting the socket.
 platform::Socket open_smtp_connection(std::string &host, int port);
 
-struct ServerConnection {
-  platform::Socket socket = platform::kInvalidSocket;
-  std::string failure; ///< the message for the user when no connection was made
-};
-
-/// Connects to the SMTP server: `host`, else the machine's own host name, on
-/// the configured port (g_smtp_port, else 25). In debug mode writes the host
-/// and port tried and, once connected, "Socket opened".
-ServerConnection connect_to_server(const std::string &host, bool debug);
+/// Why no connection was made, for messages and replies: "Could not connect
+/// to SMTP server HOST PORT () REASON", with HOST lower-cased as the
+/// connection tried it, PORT whole, and the socket error `error` in words.
+std::string connection_failure(std::string host, int port, int error);
 
 } // namespace smtp

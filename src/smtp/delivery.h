@@ -1,4 +1,5 @@
-// Delivery: the one SMTP dialogue that hands the spool file to the server.
+// The piped run's delivery: the one SMTP dialogue that hands the spool file
+// to the server, its outcome told by messages on standard output.
 #pragma once
 
 #include "smtp/time_limits.h"
@@ -9,29 +10,21 @@
 
 namespace smtp {
 
-inline constexpr const char *kNoWelcome = "-ERR Unable to read welcome from SMTP server\n";
-inline constexpr const char *kNoHeloReply = "-ERR Unable to read helo response from SMTP server\n";
-inline constexpr const char *kNoReply = "-ERR Unable to read response from server\n";
-
-/// The message for a reply nobody asked for, of which `line` is the first line.
-std::string unexpected_reply_message(const std::string &line);
-
 struct DeliveryRequest {
-  std::string server_host;                              ///< empty: the machine's own host name
+  std::string server_host;                              ///< the server, by name or address
+  int port = 0;                                         ///< as configured, not cut to 16 bits
   std::string helo_argument;                            ///< for HELO
   std::string envelope_sender;                          ///< for MAIL FROM, in envelope form
   const std::vector<std::string> *recipients = nullptr; ///< for RCPT TO, in envelope form, in order
   std::FILE *spool = nullptr;                           ///< the rewritten message, at its start
   std::string spool_name;                               ///< for messages
-  bool debug = false;
   TimeLimits limits;
 };
 
-/// Connects to the server on the configured port and runs greeting, HELO,
-/// MAIL FROM, one RCPT TO per recipient, DATA, the spool file, "." and QUIT,
-/// printing each message as it arises. True (delivered) only when a
-/// recipient was accepted and the server took the message after the final
-/// ".". Leaves the spool file to the caller.
+/// Connects and runs greeting, HELO, MAIL FROM, one RCPT TO per recipient,
+/// DATA, the spool file, "." and QUIT, printing each message as it arises.
+/// True (delivered) only when a recipient was accepted and the server took
+/// the message after the final ".". Leaves the spool file to the caller.
 bool deliver(const DeliveryRequest &request);
 
 } // namespace smtp

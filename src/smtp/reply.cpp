@@ -53,4 +53,16 @@ std::string first_line(const Reply &reply) {
   return std::string(text);
 }
 
+ReplyClass reply_class(const Reply &reply) {
+  const std::string line = first_line(reply);
+  const bool coded = line.size() >= 3 && line[0] >= '2' && line[0] <= '5' &&
+                     ascii::is_digit(line[1]) && ascii::is_digit(line[2]) &&
+                     (line.size() == 3 || line[3] == ' ' || line[3] == '-');
+  if (!coded) return ReplyClass::malformed;
+  static constexpr ReplyClass kByFirstDigit[] = {
+      ReplyClass::positive_completion, ReplyClass::positive_intermediate,
+      ReplyClass::transient_negative, ReplyClass::permanent_negative};
+  return kByFirstDigit[line[0] - '2'];
+}
+
 } // namespace smtp

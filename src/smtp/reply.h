@@ -33,4 +33,17 @@ void end_reply(Reply &reply);
 /// The reply's first line, without its line end (and cut at a NUL byte).
 std::string first_line(const Reply &reply);
 
+/// What a reply says, by the first digit of its code (RFC 5321 4.2.1).
+enum class ReplyClass {
+  malformed,             ///< no reply code: not three digits, the first 2 to 5
+  positive_completion,   ///< 2yz: done
+  positive_intermediate, ///< 3yz: go on (354 to DATA)
+  transient_negative,    ///< 4yz: not now
+  permanent_negative,    ///< 5yz: never
+};
+
+/// The class of `reply`, read from its first line: three digits, the first
+/// of them 2 to 5, then a blank, a "-" or the end of the line.
+ReplyClass reply_class(const Reply &reply);
+
 } // namespace smtp

@@ -50,9 +50,9 @@ constexpr ErrorText kErrorTexts[] = {
 
 std::string socket_error_text(int code) {
   for (const ErrorText &row : kErrorTexts) {
-    if (row.code == code) return "() " + std::string(row.text) + "\n";
+    if (row.code == code) return "() " + std::string(row.text);
   }
-  return "() Socket Unkown error code " + std::to_string(code) + " \n";
+  return "() Socket Unkown error code " + std::to_string(code) + " ";
 }
 
 } // namespace smtp

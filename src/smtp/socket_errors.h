@@ -6,9 +6,9 @@
 
 namespace smtp {
 
-/// The text for a Windows Sockets error code, one line ended by LF. Each text
+/// The text for a Windows Sockets error code, without a line end. Each text
 /// starts with "() "; a code outside the table (0 included) gives
-/// "() Socket Unkown error code N \n".
+/// "() Socket Unkown error code N ".
 std::string socket_error_text(int code);
 
 } // namespace smtp

@@ -2,19 +2,17 @@
 
 #include "intake/copy_message.h"
 #include "intake/recipients.h"
+#include "intake/sender.h"
 #include "intake/spool_file.h"
 #include "io/block_reader.h"
-#include "main/sender.h"
 #include "platform/private_file.h"
 #include "platform/system.h"
-#include "smtp/connection.h"
-#include "smtp/relay.h"
 #include "smtp_server/command.h"
 #include "smtp_server/data_text.h"
+#include "smtp_server/relay.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace smtp_server {
 namespace {
@@ -27,6 +25,7 @@ constexpr int kClientWaitMs = 5 * 60 * 1000;
 // would show the Bcc ones to everyone.
 constexpr const char *kNobodyNamed = "undisclosed-recipients:;";
 
+// The "-bs" client, on standard input and output.
 struct Client {
   io::BlockReader input{[](char *buffer, std::size_t capacity) -> long {
     if (!platform::wait_for_standard_input(kClientWaitMs)) {
@@ -38,6 +37,7 @@ struct Client {
   bool gone = false; ///< standard output could not be written
 };
 
+// The client's mail transaction, from its accepted MAIL to its end.
 struct Transaction {
   bool open = false;       ///< the server took MAIL
   std::string from_value;  ///< for a From line the message lacks
@@ -48,8 +48,11 @@ struct Transaction {
 struct Session {
   const SessionSettings &settings;
   Client client;
-  smtp::Relay relay;
+  Relay relay;
   Transaction transaction;
+  /// The server still holds a transaction of the client's that has ended
+  /// here (its message was never sent): the next MAIL resets it first.
+  bool server_transaction_open = false;
   bool all_taken = true;
 };
 
@@ -89,11 +92,12 @@ void end_transaction(Session &session, bool taken) {
   platform::set_ending_status(session.all_taken ? 0 : 1);
 }
 
-// The transaction cannot go on once the connection to the server is lost.
-void follow_connection(Session &session) {
-  if (session.transaction.open && session.relay.session.socket == platform::kInvalidSocket) {
-    end_transaction(session, false);
-  }
+// What a relayed step did to the server's transaction; the client's cannot
+// go on once the server's has ended.
+void follow_server(Session &session, const Relayed &relayed) {
+  if (!relayed.ended) return;
+  session.server_transaction_open = false;
+  if (session.transaction.open) end_transaction(session, false);
 }
 
 void on_mail(Session &session, std::string_view argument) {
@@ -102,14 +106,15 @@ void on_mail(Session &session, std::string_view argument) {
   if (!path) return reply(session.client, "501 5.1.7 Bad sender address syntax");
   const std::string &sender = session.settings.sender;
   // HELO is never empty: a null or domainless sender says the default's.
-  std::string helo = invocation::helo_argument(*path);
-  if (helo.empty()) helo = invocation::helo_argument(sender);
-  if (helo.empty()) helo = smtp::local_host_name();
-  smtp::Verdict verdict = smtp::relay_mail(session.relay, *path, helo);
-  reply(session.client, verdict.reply);
-  if (verdict.code / 100 != 2) return end_transaction(session, false);
+  std::string helo = intake::helo_argument(*path);
+  if (helo.empty()) helo = intake::helo_argument(sender);
+  if (helo.empty()) helo = session.settings.host_name;
+  Relayed mail = relay_mail(session.relay, *path, helo, session.server_transaction_open);
+  reply(session.client, mail.reply);
+  session.server_transaction_open = !mail.ended;
+  if (!positive(mail)) return end_transaction(session, false);
   session.transaction.open = true;
-  session.transaction.from_value = *path == "<>" ? invocation::from_value(sender) : *path;
+  session.transaction.from_value = *path == "<>" ? intake::from_value(sender) : *path;
   platform::set_ending_status(1);
 }
 
@@ -122,32 +127,18 @@ void on_rcpt(Session &session, std::string_view argument) {
     return reply(session.client, "452 4.5.3 Too many recipients");
   }
   ++transaction.offered;
-  smtp::Verdict verdict = smtp::relay_rcpt(session.relay, *path);
-  if (verdict.code / 100 == 2) ++transaction.accepted;
-  reply(session.client, verdict.reply);
-  follow_connection(session);
+  Relayed rcpt = relay_rcpt(session.relay, *path);
+  if (positive(rcpt)) ++transaction.accepted;
+  reply(session.client, rcpt.reply);
+  follow_server(session, rcpt);
 }
 
 // Reads the text after DATA to its "." line into `spool`, through the same
 // intake as a piped message; the text's bytes after an intake that stopped
 // early are read and dropped.
 intake::CopyOutcome take_text(Session &session, std::FILE *spool, DataText &text) {
-  io::BlockReader &input = session.client.input;
-  io::BlockReader unstuffed{[&](char *buffer, std::size_t capacity) -> long {
-    std::string out;
-    while (out.empty() && !text.ended) {
-      std::string_view bytes = io::unconsumed(input);
-      if (bytes.empty()) {
-        errno = input.error != 0 ? input.error : EPIPE; // cut short
-        return -1;
-      }
-      io::consume(input, take_data_text(bytes.substr(0, capacity), text, out));
-    }
-    std::memcpy(buffer, out.data(), out.size());
-    return static_cast<long>(out.size());
-  }};
-  intake::RewriteOptions options{false, true, session.settings.debug,
-                                 session.transaction.from_value, kNobodyNamed};
+  io::BlockReader unstuffed = data_text_reader(session.client.input, text);
+  intake::RewriteOptions options{false, true, session.transaction.from_value, kNobodyNamed};
   intake::RecipientList unused; // recipients come from RCPT alone
   intake::CopyOutcome outcome = intake::copy_message(unstuffed, spool, options, unused);
   for (std::string_view rest; !text.ended && !(rest = io::unconsumed(unstuffed)).empty();) {
@@ -161,38 +152,41 @@ void on_data(Session &session) {
   if (!transaction.open) return reply(session.client, "503 5.5.1 Need MAIL before DATA");
   if (transaction.offered == 0) return reply(session.client, "503 5.5.1 Need RCPT before DATA");
   if (transaction.accepted == 0) return reply(session.client, "554 5.5.1 No valid recipients");
-  intake::SpoolFile spool = intake::create_spool_file(session.settings.debug);
+  intake::SpoolFile spool = intake::create_spool_file(session.settings.work_directory);
   if (spool.file == nullptr) {
     return reply(session.client, "451 4.3.0 Cannot create temp file (" + spool.name + ")");
   }
   reply(session.client, "354 End data with <CR><LF>.<CR><LF>");
   DataText text;
-  smtp::Verdict verdict;
+  Relayed message;
   switch (take_text(session, spool.file, text)) {
   case intake::CopyOutcome::copied:
-    verdict = smtp::relay_message(session.relay, spool.file, spool.name);
+    message = relay_message(session.relay, spool.file, spool.name);
+    if (message.ended) session.server_transaction_open = false;
     break;
   case intake::CopyOutcome::write_failed:
-    verdict = {"451 4.3.0 Cannot write temp file (" + spool.name + ")", 451};
+    message.reply = "451 4.3.0 Cannot write temp file (" + spool.name + ")";
     break;
   case intake::CopyOutcome::header_line_too_long:
-    verdict = {"552 5.3.4 Header line too long", 552};
+    message.reply = "552 5.3.4 Header line too long";
     break;
   case intake::CopyOutcome::read_failed:
     break; // the client is gone: the message never reaches the server's "."
   }
   intake::remove_spool_file(spool);
-  if (text.ended) reply(session.client, verdict.reply);
-  end_transaction(session, verdict.code / 100 == 2);
+  if (text.ended) reply(session.client, message.reply);
+  end_transaction(session, positive(message));
 }
 
 void on_rset(Session &session) {
   if (session.transaction.open) end_transaction(session, false);
-  reply(session.client, smtp::relay_rset(session.relay).reply);
+  Relayed reset = relay_rset(session.relay);
+  follow_server(session, reset);
+  reply(session.client, reset.reply);
 }
 
 void on_greeting(Session &session, std::string_view argument, bool extended) {
-  const std::string host = smtp::local_host_name();
+  const std::string &host = session.settings.host_name;
   if (argument.empty()) {
     return reply(session.client,
                  extended ? "501 5.5.4 Syntax: EHLO hostname" : "501 5.5.4 Syntax: HELO hostname");
@@ -235,16 +229,15 @@ bool on_command(Session &session, const Command &command) {
 
 } // namespace
 
-bool serve_smtp_session(const SessionSettings &settings) {
+bool serve_session(const SessionSettings &settings) {
   platform::use_binary_standard_input();
   platform::use_binary_standard_output();
-  Session session{settings, {}, {settings.server_host, settings.debug, {}, {}, false}, {}, true};
-  session.relay.session.debug = settings.debug;
+  Session session{settings, {}, {settings.server_host, settings.port, {}}, {}, false, true};
   if (!settings.refusal.empty()) {
     reply(session.client, "421 4.3.0 " + settings.refusal);
     return false;
   }
-  reply(session.client, "220 " + smtp::local_host_name() + " quillrun ready");
+  reply(session.client, "220 " + settings.host_name + " quillrun ready");
   std::string line;
   while (!session.client.gone) {
     const LineRead read = read_command_line(session.client.input, line);
@@ -258,7 +251,7 @@ bool serve_smtp_session(const SessionSettings &settings) {
     }
   }
   if (session.transaction.open) end_transaction(session, false);
-  smtp::end_relay(session.relay);
+  end_relay(session.relay);
   return session.all_taken;
 }
 

@@ -9,15 +9,17 @@
 namespace smtp_server {
 
 struct SessionSettings {
-  std::string server_host; ///< empty: the machine's own host name
-  std::string sender;      ///< the completed default sender, for MAIL FROM:<>
-  bool debug = false;
-  std::string refusal; ///< when not empty, why nobody is served: the greeting is 421 with it
+  std::string server_host;    ///< the SMTP server, by name or address
+  int port = 0;               ///< its port, as configured
+  std::string host_name;      ///< the machine's own, for the greeting and EHLO
+  std::string sender;         ///< the completed default sender, for MAIL FROM:<>
+  std::string work_directory; ///< for the spool files (g_work; empty: "/tmp")
+  std::string refusal;        ///< when not empty, why nobody is served: the greeting is 421 with it
 };
 
 /// Serves the session until QUIT or the end of standard input; standard
 /// output carries replies only. True when the server took every message the
 /// client began.
-bool serve_smtp_session(const SessionSettings &settings);
+bool serve_session(const SessionSettings &settings);
 
 } // namespace smtp_server

@@ -214,15 +214,29 @@ def check_row(t: unittest.TestCase, row: Row, r):
         row.check(t, r)
 
 
+ONLY_ROWS = None  # the test methods asked for by name (run.py); None: every row
+
+
+def run_only(names):
+    """Runs only the rows of tests named "Class.test_row" (all when a name
+    is not of that form, or none is given)."""
+    global ONLY_ROWS
+    methods = {name.rpartition(".")[2] for name in names}
+    ONLY_ROWS = methods if methods and all(m.startswith("test_") for m in methods) else None
+
+
 def table(rows: dict, workers: int = 4):
-    """A TestCase base with one test per row; all rows run once, in parallel.
+    """A TestCase base with one test per row; all rows run once, in parallel
+    (or only those run.py was asked for).
 
     Use it as `class Options(table(ROWS)): pass`.
     """
     class Table(unittest.TestCase):
         @classmethod
         def setUpClass(cls):
-            cls.results = run_cases({name: row.case for name, row in rows.items()}, workers)
+            wanted = {name: row.case for name, row in rows.items()
+                      if ONLY_ROWS is None or "test_" + name in ONLY_ROWS}
+            cls.results = run_cases(wanted, workers)
 
     for name, row in rows.items():
         setattr(Table, "test_" + name, lambda self, n=name, row=row: check_row(self, row, self.results[n]))

@@ -12,6 +12,10 @@ again, keep reading); "close" or "reset" may also end a list, after the texts.
 {"repeat": LINE, "bytes": N, "then": TEXT} sends LINE again and again, at
 least N bytes in all, then TEXT. Texts are sent as written: give them their own CR LF.
 
+"later", a script of its own, serves every connection after the first
+(which the rest of the script serves); without it every connection gets the
+same script.
+
 `on_connect`, when set, is called as a connection is taken, before the
 greeting.
 
@@ -72,6 +76,7 @@ class ScriptedServer:
     def __init__(self, script=None, host="127.0.0.1", port=25):
         self.script = dict(script or {})
         self.delay = float(self.script.pop("chunk_delay", 0.2))
+        self.later = self.script.pop("later", self.script)
         self.sessions = []
         self.threads = []
         self.sock = socket.create_server((host, port), reuse_port=False)
@@ -90,20 +95,22 @@ class ScriptedServer:
             except OSError:
                 return
             s = Session()
+            script = self.later if self.sessions else self.script
             self.sessions.append(s)
-            t = threading.Thread(target=self._serve, args=(conn, s), daemon=True)
+            t = threading.Thread(target=self._serve, args=(conn, s, script), daemon=True)
             # Listed before it starts: a client may be done with the session
             # before this thread runs again, and stop() must wait for it.
             self.threads.append(t)
             t.start()
 
-    def reply_for(self, step, rcpt_index=0):
-        r = self.script.get(step, DEFAULTS.get(step, OTHER))
+    @staticmethod
+    def reply_for(script, step, rcpt_index=0):
+        r = script.get(step, DEFAULTS.get(step, OTHER))
         if step == "RCPT" and isinstance(r, list):
             r = r[min(rcpt_index, len(r) - 1)] if r else OTHER
         return r
 
-    def _serve(self, conn, s):
+    def _serve(self, conn, s, script):
         conn.settimeout(0.2)
         buf = bytearray()
         silent = False
@@ -153,7 +160,7 @@ class ScriptedServer:
         try:
             if self.on_connect:
                 self.on_connect()
-            if not answer("greeting", self.reply_for("greeting")):
+            if not answer("greeting", self.reply_for(script, "greeting")):
                 return
             while True:
                 while b"\r\n" not in buf:
@@ -163,7 +170,7 @@ class ScriptedServer:
                 buf[:] = rest
                 s.commands.append(line)
                 verb = (line.split(b" ", 1)[0].split(b":", 1)[0]).decode("latin-1").upper()
-                reply = self.reply_for(verb, rcpts)
+                reply = self.reply_for(script, verb, rcpts)
                 rcpts += verb == "RCPT"
                 if not answer(verb, reply):
                     return
@@ -179,7 +186,7 @@ class ScriptedServer:
                     end = payload_end(buf)
                     s.payload = bytes(buf[:end])
                     buf[:] = buf[end + 3:]
-                    if not answer("DOT", self.reply_for("DOT")):
+                    if not answer("DOT", self.reply_for(script, "DOT")):
                         return
         finally:
             # Keep noting what arrives until the client goes, unless we hung up.

@@ -205,11 +205,15 @@ ROWS = {
                                                       log=record(b" tester quillrun a@b\\r\\nDATA \n")),
     "log_escapes_line_feed_of_username": Row(deliver("a@b", username="bob\nQUIT"), LINE_BREAK, 1, commands=[],
                                              log=record(b" bob\\nQUIT quillrun a@b \n")),
-    "log_escapes_other_control_bytes_and_backslash": Row(
+    # A backslash stands as typed: a Windows path reads as it was given.
+    "log_escapes_other_control_bytes_keeps_backslash": Row(
         q("-bq", "a\tb\x1bc\x7fd\\e\x01"), QUEUE,
-        log=record(b" tester quillrun -bq a\\x09b\\x1Bc\\x7Fd\\\\e\\x01 \n")),
+        log=record(b" tester quillrun -bq a\\x09b\\x1Bc\\x7Fd\\e\\x01 \n")),
     "log_escapes_control_bytes_of_username": Row(q("-bq", username="b\to\x1bb\\"), QUEUE,
-                                                 log=record(b" b\\x09o\\x1Bb\\\\ quillrun -bq \n")),
+                                                 log=record(b" b\\x09o\\x1Bb\\ quillrun -bq \n")),
+    "log_shows_a_windows_path_as_typed": Row(
+        Case(argv=["C:\\Program Files\\quillrun\\quillrun.exe", "-bq"]), QUEUE,
+        log=record(b" tester C:\\Program Files\\quillrun\\quillrun.exe -bq \n")),
     "username_unset_sender_is_windows": Row(deliver("a@b", username=None), commands=dialogue(
         b"<a@b>", sender=b"windows@" + HOST), log=record(b" windows quillrun a@b \n")),
     "long_username_sender_cut_to_100": Row(deliver("a@b", username=LONG_USER), commands=dialogue(

@@ -6,6 +6,8 @@ and that nothing reached standard error (the mail libraries that start
 against quillrun.exe under Wine.
 """
 
+import re
+
 from harness import HOST, SENDER, Case, Row, table, wire
 from test_dialogue import DATA, DOT, QUIT, rcpt
 
@@ -28,18 +30,38 @@ OK = [250, b"ok"]  # the scripted server's reply to most commands
 BEGUN = [GREETING, [250, HOST], OK, OK]  # replies to session()'s opening steps
 
 
-def row(replies, raw, status=0, steps=(), script=None, opened=True, **kw):
+def row(replies, raw, status=0, steps=(), script=None, opened=True, then=None, **kw):
     """A -bs session of `steps`, after OPENING_STEPS when `opened`: the client
-    must get `replies` (the greeting first) and the server exactly `raw`."""
+    must get `replies` (the greeting first; a text may be a pattern) and the
+    server exactly `raw`, and `then` on its second connection, if given."""
     steps = (OPENING_STEPS if opened else ()) + tuple(steps)
     case = Case(argv=["quillrun", "-bs"], session=[list(s) for s in steps], script=script or {}, **kw)
 
     def check(t, r):
         t.assertEqual(r.stderr, b"", "nothing on standard error")
-        t.assertEqual([[code, text] for code, text in r.replies], replies)
+        t.assertEqual(len(r.replies), len(replies), r.replies)
+        for (code, text), (want_code, want) in zip(r.replies, replies):
+            t.assertEqual(code, want_code, text)
+            (t.assertRegex if isinstance(want, re.Pattern) else t.assertEqual)(text, want)
         got = r.server["raw"] if r.server else b""
         t.assertEqual(got, raw)
+        if then is not None:
+            t.assertEqual([s["raw"] for s in r.sessions[1:]], [then])
     return Row(case, b"", status, check=check)
+
+
+# quillrun's own failures: the connection is given up (with QUIT where the
+# server turned the session down), and the next message opens a new one,
+# which the scripted server serves with its defaults ("later").
+NEXT_MESSAGE = (("mail", CLIENT.decode()), ("rcpt", "a@b"), ("data", TEXT), ("quit",))
+NEXT_DELIVERED = OPENING + rcpt(b"a@b") + DATA + delivered() + QUIT
+NEXT_REPLIES = [OK, OK, OK, [221, b"2.0.0 Bye"]]
+
+
+def own_failure(first_replies, raw, script, steps=OPENING_STEPS):
+    """`steps` meet quillrun's own failure; then NEXT_MESSAGE is delivered."""
+    return row([GREETING, *first_replies, *NEXT_REPLIES], raw, status=1, opened=False,
+               steps=steps + NEXT_MESSAGE, script=dict(script, later={}), then=NEXT_DELIVERED)
 
 
 ROWS = {
@@ -75,6 +97,31 @@ ROWS = {
         steps=[("data", TEXT), ("rset",), ("noop",), ("mail", CLIENT.decode()), ("rcpt", "c@d"),
                ("data", TEXT), ("quit",)],
         script={"DOT": "554 5.7.1 spam\r\n"}),
+    "reply_without_a_code": own_failure(
+        [[250, HOST], [451, b"4.4.2 Invalid smtp response (hello there)"]],
+        OPENING, {"MAIL": "hello there\r\n"}, OPENING_STEPS[:2]),
+    "unasked_reply_after_mail": own_failure(
+        [[250, HOST], OK, [451, b"4.4.2 Unexpected reply from server (250 extra)"]],
+        OPENING + QUIT, {"MAIL": "250 ok\r\n250 extra\r\n"}),
+    "server_closes_after_its_354": own_failure(
+        [[250, HOST], OK, OK, [451, b"4.4.2 Unable to read response from server"]],
+        OPENING + rcpt(b"a@b") + DATA, {"DATA": ["354 go\r\n", "close"]},
+        OPENING_STEPS + (("data", TEXT),)),
+    # More than the socket buffers take: a send meets the closed connection.
+    "send_failure": own_failure(
+        [[250, HOST], OK, OK, [451, b"4.4.2 Connection lost while sending the message"]],
+        OPENING + rcpt(b"a@b") + DATA, {"DATA": ["354 go\r\n", "close"]},
+        OPENING_STEPS + (("data", "Subject: s\r\n\r\n" + ("x" * 998 + "\r\n") * 16000),)),
+    # A server that turns the session down is left with QUIT.
+    "greeting_554": own_failure(
+        [[250, HOST], [554, b"5.3.2 no service"]], QUIT, {"greeting": "554 5.3.2 no service\r\n"},
+        OPENING_STEPS[:2]),
+    "greeting_421": own_failure(
+        [[250, HOST], [421, b"4.3.2 shutting down"]], QUIT,
+        {"greeting": "421 4.3.2 shutting down\r\n"}, OPENING_STEPS[:2]),
+    "refused_helo": own_failure(
+        [[250, HOST], [550, b"5.7.1 not you"]], b"HELO example.net\r\n" + QUIT,
+        {"HELO": "550 5.7.1 not you\r\n"}, OPENING_STEPS[:2]),
     "server_down_is_quillruns_own_451": row(
         [GREETING, [250, HOST], [451, b"4.4.1 Could not connect to SMTP server " + HOST + b" 25 () Connection Refused"], [221, b"2.0.0 Bye"]], b"", status=1,
         steps=[("helo", "[127.0.0.1]"), ("mail", CLIENT.decode()), ("quit",)], opened=False, server=None),

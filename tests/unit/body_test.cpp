@@ -52,21 +52,20 @@ TEST(WireForm, PiecesOf998DotStuffedEachWithCrLf) {
 }
 
 TEST(SendMessageBody, ASpoolFileThatCannotBeReadIsAReadFailure) {
-  Session session;
+  Client client;
   io::BlockReader spool{[](char *, std::size_t) -> long {
     errno = EIO;
     return -1;
   }};
-  EXPECT_EQ(send_message_body(session, spool), BodyOutcome::read_failed);
+  EXPECT_EQ(send_message_body(client, spool), BodyOutcome::read_failed);
   EXPECT_EQ(spool.error, EIO);
 }
 
 TEST(SendMessageBody, AClosedPeerIsASendFailureNotASignal) {
   unit::LoopbackConnection connection;
   connection.server_closes();
-  Session session;
-  session.socket = connection.client;
-  session.send_limit = std::chrono::milliseconds(5000);
+  Client client = connection.smtp_client();
+  client.limits.send = std::chrono::milliseconds(5000);
   // More than any socket buffer takes, so that a send meets the closed end.
   std::string message;
   for (int line = 0; line < 200000; ++line) message += s(79, 'm') + "\n";
@@ -77,7 +76,7 @@ TEST(SendMessageBody, AClosedPeerIsASendFailureNotASignal) {
         at += count;
         return static_cast<long>(count);
       }};
-  EXPECT_EQ(send_message_body(session, spool), BodyOutcome::send_failed);
+  EXPECT_EQ(send_message_body(client, spool), BodyOutcome::send_failed);
 }
 
 } // namespace

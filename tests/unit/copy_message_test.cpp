@@ -11,7 +11,7 @@
 namespace intake {
 namespace {
 
-const RewriteOptions kOptions{false, false, false, "<me@h.example>", "<r@x>"};
+const RewriteOptions kOptions{false, false, "<me@h.example>", "<r@x>"};
 
 // An input of `bytes`, given `step` bytes per read.
 io::BlockReader input_of(std::string bytes, std::size_t step = io::kBlockSize) {

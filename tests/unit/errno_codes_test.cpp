@@ -40,7 +40,7 @@ TEST(WindowsSocketsCode, AnErrnoWithoutCounterpartLandsOutsideTheTable) {
     SCOPED_TRACE(error_number);
     int code = windows_sockets_code(error_number);
     EXPECT_EQ(smtp::socket_error_text(code),
-              "() Socket Unkown error code " + std::to_string(code) + " \n");
+              "() Socket Unkown error code " + std::to_string(code) + " ");
     EXPECT_NE(code, 0);
   }
 }

@@ -14,14 +14,13 @@ TEST(InvocationRecord, DateLineThenSenderAndEveryArgumentEachFollowedByABlank) {
   EXPECT_EQ(invocation_record(date, "", {}), std::string(date) + "  \n");
 }
 
-TEST(InvocationRecord, ControlBytesAndBackslashesAreWrittenAsVisibleEscapes) {
+TEST(InvocationRecord, ControlBytesAreWrittenAsVisibleEscapesBackslashesAsTyped) {
   const char *date = "Mon Jan  1 09:05:00 2024\n";
   EXPECT_EQ(invocation_record(date, "eve\nMon Jan  1 09:05:01 2024",
                               {"quillrun", "a@b\r\n x", std::string("t\tn\0e\x1b\x7f\xc3\xa9", 9),
                                "C:\\quillrun\\quillrun.exe"}),
-            std::string(date) +
-                " eve\\nMon Jan  1 09:05:01 2024 quillrun a@b\\r\\n x "
-                "t\\x09n\\x00e\\x1B\\x7F\xc3\xa9 C:\\\\quillrun\\\\quillrun.exe \n");
+            std::string(date) + " eve\\nMon Jan  1 09:05:01 2024 quillrun a@b\\r\\n x "
+                                "t\\x09n\\x00e\\x1B\\x7F\xc3\xa9 C:\\quillrun\\quillrun.exe \n");
 }
 
 } // namespace

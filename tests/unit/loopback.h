@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/net.h"
+#include "smtp/client.h"
 
 #include <string_view>
 
@@ -79,6 +80,14 @@ struct LoopbackConnection {
   void server_closes() {
     close_native(server);
     server = kNoSocket;
+  }
+
+  /// An SMTP client on the client end, whose stream now owns (and closes) it.
+  smtp::Client smtp_client() {
+    smtp::Client smtp_client;
+    smtp_client.stream = smtp::socket_stream(client);
+    client = platform::kInvalidSocket;
+    return smtp_client;
   }
 
   /// The server writes `bytes` to the client, all of them.

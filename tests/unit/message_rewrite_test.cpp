@@ -1,5 +1,7 @@
 #include "intake/message_rewrite.h"
 
+#include "log/debug_log.h"
+
 #include <gtest/gtest.h>
 
 #include <string_view>
@@ -74,7 +76,7 @@ Result rewrite(const std::vector<std::string> &lines, const RewriteOptions &opti
 
 RewriteOptions options_for(const std::string &mode) {
   auto has = [&](char c) { return mode.find(c) != std::string::npos; };
-  return {has('t'), has('i'), false, "<me@h.example>", has('0') ? "" : "<rcpt@x.example>"};
+  return {has('t'), has('i'), "<me@h.example>", has('0') ? "" : "<rcpt@x.example>"};
 }
 
 void check(const std::vector<Row> &rows) {
@@ -296,15 +298,17 @@ TEST(MessageRewrite, LongHeaderLinesStayWholeUpTo998AndAreFoldedBeyond) {
   for (char c = 'a'; c < 'a' + 11; ++c) arguments.entries.push_back("<" + s(90, c) + "@x.org>");
   std::string first_ten;
   for (std::size_t i = 0; i < 10; ++i) first_ten += arguments.entries[i] + ",";
-  RewriteOptions options{false, false, false, "<me@h.example>", join_recipients(arguments)};
+  RewriteOptions options{false, false, "<me@h.example>", join_recipients(arguments)};
   EXPECT_EQ(rewrite({"From: a@x", ""}, options).out.spool,
             "From: a@x\nTo: " + first_ten + "\n " + arguments.entries[10] + "\n\n" + M);
 }
 
 TEST(MessageRewrite, ContinuationsAreTracedInDebugMode) {
-  RewriteOptions options{true, false, true, "<me@h.example>", ""};
+  RewriteOptions options{true, false, "<me@h.example>", ""};
   const std::string long_continuation = " " + s(150, 'c') + "@x";
+  logs::set_debug_mode(true);
   Result result = rewrite({"To: a@x", "\tb@x", long_continuation, "Cc: c@x", " d@x"}, options);
+  logs::set_debug_mode(false);
   EXPECT_EQ(result.out.debug, "Found continuation of header (\tb@x)\n"
                               "Found continuation of header (" +
                                   long_continuation.substr(0, 100) +

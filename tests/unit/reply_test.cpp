@@ -92,5 +92,32 @@ TEST(Reply, CodeIsTheLeadingNumberAndFirstLineStopsAtCrLfOrNul) {
   }
 }
 
+TEST(ReplyClass, TheFirstDigitOfAThreeDigitCodeFollowedByBlankHyphenOrLineEnd) {
+  struct Row {
+    std::string text;
+    ReplyClass kind;
+  };
+  const std::vector<Row> rows = {
+      {"250 ok\r\n", ReplyClass::positive_completion},
+      {"250-first\r\n250 second\r\n", ReplyClass::positive_completion},
+      {"354\r\n", ReplyClass::positive_intermediate},
+      {"421 4.3.2 bye\r\n", ReplyClass::transient_negative},
+      {"554 no service\r\n", ReplyClass::permanent_negative},
+      {"just text\r\n", ReplyClass::malformed},
+      {"600 x\r\n", ReplyClass::malformed},
+      {"199 x\r\n", ReplyClass::malformed},
+      {"25 x\r\n", ReplyClass::malformed},
+      {"2500 x\r\n", ReplyClass::malformed},
+      {" 250 x\r\n", ReplyClass::malformed},
+      {"", ReplyClass::malformed},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.text);
+    Reply reply;
+    take_reply_bytes(reply, row.text);
+    EXPECT_EQ(reply_class(reply), row.kind);
+  }
+}
+
 } // namespace
 } // namespace smtp

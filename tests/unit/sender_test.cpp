@@ -1,11 +1,11 @@
-#include "main/sender.h"
+#include "intake/sender.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-namespace invocation {
+namespace intake {
 namespace {
 
 TEST(DefaultSender, IsTheUserNameOrWindowsCutTo100) {
@@ -74,4 +74,4 @@ TEST(SenderValues, AnOverrideEvenEmptyReplacesOnlyTheEnvelopeSender) {
 }
 
 } // namespace
-} // namespace invocation
+} // namespace intake

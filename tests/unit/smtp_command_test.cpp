@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -103,6 +105,55 @@ TEST(TakeDataText, EndsAtTheDotLineAndTakesOffTheAddedDotsInPiecesOfAnySize) {
       SCOPED_TRACE(row.stream + " in pieces of " + std::to_string(piece));
       EXPECT_EQ(text_of(row.stream, piece), std::make_pair(row.text, row.used));
     }
+  }
+}
+
+// A reader of `pieces`, one read each (a piece larger than the reader's
+// block over several).
+io::BlockReader reader_of(std::vector<std::string> pieces) {
+  return {[pieces = std::move(pieces), piece = std::size_t{0},
+           at = std::size_t{0}](char *buffer, std::size_t capacity) mutable -> long {
+    if (piece == pieces.size()) return 0;
+    const std::size_t count = std::min(capacity, pieces[piece].size() - at);
+    pieces[piece].copy(buffer, count, at);
+    at += count;
+    if (at == pieces[piece].size()) ++piece, at = 0;
+    return static_cast<long>(count);
+  }};
+}
+
+std::string drained(io::BlockReader &reader) {
+  std::string bytes;
+  for (std::string_view got; !(got = io::unconsumed(reader)).empty();
+       io::consume(reader, got.size())) {
+    bytes += got;
+  }
+  return bytes;
+}
+
+TEST(DataTextReader, GivesTheTextUpToTheDotLineAndLeavesTheRestOfTheInput) {
+  const std::string block(io::kBlockSize, 'x');
+  struct Row {
+    std::vector<std::string> pieces; // as the input's reads give them
+    std::string text;
+    std::string rest;
+    int error;
+  };
+  const std::vector<Row> rows = {
+      {{"a\r\n", ".", "\r\nQUIT\r\n"}, "a\r\n", "QUIT\r\n", 0},
+      // A CR held back after a lone dot comes out with a whole block after it.
+      {{".\r", block + "\r\n.\r\n"}, "\r" + block + "\r\n", "", 0},
+      {{"cut ", "short"}, "cut short", "", EPIPE},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.text.substr(0, 20));
+    io::BlockReader input = reader_of(row.pieces);
+    DataText state;
+    io::BlockReader text = data_text_reader(input, state);
+    EXPECT_EQ(drained(text), row.text);
+    EXPECT_EQ(text.error, row.error);
+    EXPECT_EQ(state.ended, row.error == 0);
+    EXPECT_EQ(drained(input), row.rest);
   }
 }
 

@@ -1,4 +1,4 @@
-#include "smtp/session.h"
+#include "smtp/client.h"
 
 #include "loopback.h"
 
@@ -19,22 +19,20 @@ TEST(SmtpReadReply, KeepsBytesAfterAReplyAndTakesAPartReplyAtClose) {
   unit::LoopbackConnection connection;
   ASSERT_TRUE(connection.server_sends("220 a\r\n250-b\r\n250 c\r\n354 part"));
   connection.server_closes();
-  Session session;
-  session.socket = connection.client;
+  Client client = connection.smtp_client();
   for (const char *expected : {"220 a\r\n", "250-b\r\n250 c\r\n", "354 part"}) {
-    std::optional<Reply> reply = smtp_read_reply(session, milliseconds(5000));
+    std::optional<Reply> reply = read_reply(client, milliseconds(5000));
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->text, expected);
   }
-  EXPECT_FALSE(smtp_read_reply(session, milliseconds(5000)).has_value());
+  EXPECT_FALSE(read_reply(client, milliseconds(5000)).has_value());
 }
 
 TEST(SmtpReadReply, ASilentServerGivesNoReplyOnceTheLimitHasPassed) {
   unit::LoopbackConnection connection;
-  Session session;
-  session.socket = connection.client;
+  Client client = connection.smtp_client();
   const Clock::time_point start = Clock::now();
-  EXPECT_FALSE(smtp_read_reply(session, milliseconds(300)).has_value());
+  EXPECT_FALSE(read_reply(client, milliseconds(300)).has_value());
   // It waited (Wine's select may wake a little early).
   EXPECT_GE(Clock::now() - start, milliseconds(200));
 }
@@ -48,14 +46,12 @@ TEST(SmtpReadReply, AReplyThatNeverEndsEndsAtTheLimitWhileBytesKeepComing) {
     while (!stop && connection.server_sends(burst)) {
     }
   });
-  Session session;
-  session.socket = connection.client;
+  Client client = connection.smtp_client();
   const Clock::time_point start = Clock::now();
-  EXPECT_FALSE(smtp_read_reply(session, milliseconds(300)).has_value());
+  EXPECT_FALSE(read_reply(client, milliseconds(300)).has_value());
   EXPECT_LT(Clock::now() - start, milliseconds(10000));
   stop = true;
-  platform::close_socket(connection.client);
-  connection.client = platform::kInvalidSocket;
+  client.stream.reset();
   server.join();
 }
 
@@ -63,23 +59,27 @@ TEST(SmtpReadReply, AReplyThatNeverEndsEndsAtTheLimitWhileBytesKeepComing) {
 std::string unasked_after(std::string_view replies, std::string_view reply_read_first) {
   unit::LoopbackConnection connection;
   EXPECT_TRUE(connection.server_sends(replies));
-  Session session;
-  session.socket = connection.client;
+  Client client = connection.smtp_client();
   if (!reply_read_first.empty()) {
-    std::optional<Reply> reply = smtp_read_reply(session, milliseconds(5000));
+    std::optional<Reply> reply = read_reply(client, milliseconds(5000));
     EXPECT_TRUE(reply.has_value() && reply->text == reply_read_first);
   }
   // Whatever the server sent has arrived before the check looks.
   std::this_thread::sleep_for(milliseconds(100));
-  std::optional<std::string> line = quit_on_unasked_reply(session);
-  if (!line) return "(none)";
-  char quit[16] = {};
-  auto got = recv(connection.server, quit, sizeof quit - 1, 0);
-  EXPECT_EQ(std::string(quit, got > 0 ? static_cast<std::size_t>(got) : 0), "QUIT\r\n");
-  return *line;
+  Outcome noop = command(client, "NOOP\r\n", milliseconds(200)); // never answered
+  char sent[16] = {};
+  auto got = recv(connection.server, sent, sizeof sent - 1, 0);
+  const std::string command_sent(sent, got > 0 ? static_cast<std::size_t>(got) : 0);
+  if (noop.fault != Fault::unasked_reply) {
+    EXPECT_EQ(command_sent, "NOOP\r\n");
+    return "(none)";
+  }
+  // The command is never sent: QUIT goes instead.
+  EXPECT_EQ(command_sent, "QUIT\r\n");
+  return noop.unasked;
 }
 
-TEST(QuitOnUnaskedReply, BytesLeftOverOrWaitingAreARefusalToGoOnNeverTheNextReply) {
+TEST(Command, BytesLeftOverOrWaitingAreARefusalToGoOnNeverTheNextReply) {
   EXPECT_EQ(unasked_after("220 a\r\n220 b\r\n", "220 a\r\n"), "220 b");
   EXPECT_EQ(unasked_after("220 a\r\n\r\n", "220 a\r\n"), "");
   EXPECT_EQ(unasked_after("220 a\r\n", "220 a\r\n"), "(none)");
@@ -88,13 +88,12 @@ TEST(QuitOnUnaskedReply, BytesLeftOverOrWaitingAreARefusalToGoOnNeverTheNextRepl
 
 TEST(SendAll, AServerThatStopsReadingFailsTheSendAtTheLimit) {
   unit::LoopbackConnection connection; // the server never reads
-  Session session;
-  session.socket = connection.client;
-  session.send_limit = milliseconds(300);
+  Client client = connection.smtp_client();
+  client.limits.send = milliseconds(300);
   const std::string block(64 * 1024, 'x');
   std::size_t sent = 0;
   // The socket buffers on both ends fill first; a later block must fail.
-  while (sent < 256u * 1024 * 1024 && send_all(session, block)) sent += block.size();
+  while (sent < 256u * 1024 * 1024 && send_all(client, block)) sent += block.size();
   EXPECT_LT(sent, 256u * 1024 * 1024) << "every send went through";
 }
 

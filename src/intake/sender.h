@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace invocation {
+namespace intake {
 
 /// `username` (the USERNAME variable; "windows" when unset), first 100
 /// characters.
@@ -30,4 +30,4 @@ std::string envelope_sender(const std::string &sender, const std::optional<std::
 /// first ">" after it.
 std::string helo_argument(const std::string &sender);
 
-} // namespace invocation
+} // namespace intake

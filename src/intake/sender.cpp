@@ -1,8 +1,8 @@
-#include "main/sender.h"
+#include "intake/sender.h"
 
 #include "intake/address.h"
 
-namespace invocation {
+namespace intake {
 namespace {
 
 // USERNAME is cut to 100 characters, as it always was: the invocation log and
@@ -24,11 +24,11 @@ std::string completed_sender(std::string sender, const std::function<std::string
   return sender + (domain.empty() ? host_name() : domain);
 }
 
-std::string from_value(const std::string &sender) { return intake::envelope_address(sender); }
+std::string from_value(const std::string &sender) { return envelope_address(sender); }
 
 std::string envelope_sender(const std::string &sender,
                             const std::optional<std::string> &override_) {
-  return intake::envelope_address(override_ ? *override_ : sender);
+  return envelope_address(override_ ? *override_ : sender);
 }
 
 std::string helo_argument(const std::string &sender) {
@@ -38,4 +38,4 @@ std::string helo_argument(const std::string &sender) {
   return sender.substr(start, sender.find('>', start) - start);
 }
 
-} // namespace invocation
+} // namespace intake

@@ -1,0 +1,35 @@
+// The bytes of one connection to the SMTP server, whatever carries them: the
+// one seam between the SMTP client and the transport beneath it. Everything
+// the client sends and receives passes through a Stream.
+#pragma once
+
+#include "platform/net.h"
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
+namespace smtp {
+
+class Stream {
+public:
+  virtual ~Stream() = default;
+
+  /// Waits at most `timeout_ms` milliseconds for room to send, then sends
+  /// what of `data` goes at once; a closed peer is an error (count -1).
+  virtual platform::Transfer send_some(std::string_view data, int timeout_ms) = 0;
+
+  /// One receive of at most `capacity` bytes, waiting at most `timeout_ms`
+  /// milliseconds for the first (0: only what is there now); count 0 when
+  /// the peer has closed, -1 on an error.
+  virtual platform::Transfer receive_some(char *buffer, std::size_t capacity, int timeout_ms) = 0;
+
+  /// From now on a small send leaves at once, not held back until the peer
+  /// has acknowledged what went before.
+  virtual void send_without_delay() = 0;
+};
+
+/// The stream of a connected socket; destroying it closes the socket.
+std::unique_ptr<Stream> socket_stream(platform::Socket socket);
+
+} // namespace smtp

@@ -1,0 +1,51 @@
+// The "-bs" relay: each step of the client's messages passed on live to the
+// SMTP server over one connection, opened at the first MAIL and kept for the
+// session. The client gets the server's own reply; only quillrun's own
+// failures get a 451 of quillrun's.
+#pragma once
+
+#include "smtp/client.h"
+#include "smtp/reply.h"
+
+#include <cstdio>
+#include <string>
+
+namespace smtp_server {
+
+struct Relay {
+  std::string server_host; ///< the server, by name or address
+  int port = 0;
+  smtp::Client client; ///< no stream while there is no connection
+};
+
+/// A reply for the client, and what it did to the server's transaction.
+struct Relayed {
+  std::string reply; ///< one line, without CR LF, beginning with its code
+  smtp::ReplyClass kind = smtp::ReplyClass::transient_negative;
+  bool ended = false; ///< the server holds no transaction of the client's after it
+};
+
+/// Whether the server took the step: a 2xx reply.
+bool positive(const Relayed &relayed);
+
+/// Connects and says HELO `helo_argument` first when there is no connection,
+/// or, with `reset_first`, resets the transaction the server still holds;
+/// then passes on MAIL FROM. A refused MAIL ends the transaction.
+Relayed relay_mail(Relay &relay, const std::string &reverse_path, const std::string &helo_argument,
+                   bool reset_first);
+
+/// Passes on RCPT TO.
+Relayed relay_rcpt(Relay &relay, const std::string &forward_path);
+
+/// Passes on DATA and, when the server asks for it, the spool file and "."
+/// (`spool_name` names it in replies). The reply is the server's to the
+/// message, or its refusal of DATA.
+Relayed relay_message(Relay &relay, std::FILE *spool, const std::string &spool_name);
+
+/// Passes on RSET when there is a connection; 250 of its own when not.
+Relayed relay_rset(Relay &relay);
+
+/// Passes on QUIT, waits briefly for its reply, and closes the connection.
+void end_relay(Relay &relay);
+
+} // namespace smtp_server
