@@ -88,8 +88,8 @@ TEST(CommandLine, UnknownOptionsAreIgnoredAndConsumeNothing) {
   check({{{"-v", "-oem", "-odb", "-", "--", "-?"}, "delivery"}, {{"-v", "x@y"}, "delivery <x@y>"}});
 }
 
-// Each row: the value separate, then attached, then the option with no value
-// at the end of the line; the recipient between shows what was consumed.
+// The row of each option gives a value separate, then one attached, and ends
+// with the option and no value; the recipient between shows what was taken.
 TEST(CommandLine, SendmailOptionsWithValuesConsumeThem) {
   check({{{"-F", "John Smith", "a@x", "-F"}, "delivery name=John Smith <a@x>"},
          {{"-FJohn", "a@x", "-F"}, "delivery name=John <a@x>"},
