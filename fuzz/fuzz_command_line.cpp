@@ -29,6 +29,9 @@ using invocation::RunMode;
 
 const std::string kDefaultSender = "someone@example.org";
 const std::string kAppended = "appended@example.org";
+// The options whose value the loop takes along and drops.
+const char *const kIgnoredWithValue[] = {"-N", "-R", "-V", "-B", "-h", "-L",
+                                         "-X", "-O", "-A", "-C", "-p"};
 
 bool begins_with(const std::string &text, std::string_view prefix) {
   return std::string_view(text).substr(0, prefix.size()) == prefix;
@@ -89,15 +92,22 @@ void check_settings(const std::vector<std::string> &args, const CommandLine &lin
                          }),
             "the server host is the argument after -host");
   }
+  // The value of a two-letter option: its rest, or the next argument.
+  auto gives = [&](std::size_t i, std::string_view option, const std::string &value) {
+    return begins_with(args[i], option) &&
+           (args[i].substr(2) == value ||
+            (args[i] == option && i + 1 < args.size() && args[i + 1] == value));
+  };
   if (s.sender != kDefaultSender) {
-    require(
-        any_argument(args,
-                     [&](std::size_t i) {
-                       return begins_with(args[i], "-f") &&
-                              (args[i].substr(2) == s.sender ||
-                               (args[i] == "-f" && i + 1 < args.size() && args[i + 1] == s.sender));
-                     }),
-        "the sender comes from -f");
+    require(any_argument(args,
+                         [&](std::size_t i) {
+                           return gives(i, "-f", s.sender) || gives(i, "-r", s.sender);
+                         }),
+            "the sender comes from -f or -r");
+  }
+  if (!s.full_name.empty()) {
+    require(any_argument(args, [&](std::size_t i) { return gives(i, "-F", s.full_name); }),
+            "the full name comes from -F");
   }
   if (s.envelope_sender_override) {
     require(any_argument(args,
@@ -128,7 +138,7 @@ void check_settings(const std::vector<std::string> &args, const CommandLine &lin
 // Everything the loop gives.
 bool same(const CommandLine &a, const CommandLine &b) {
   return a.mode == b.mode && a.settings.server_host == b.settings.server_host &&
-         a.settings.sender == b.settings.sender &&
+         a.settings.sender == b.settings.sender && a.settings.full_name == b.settings.full_name &&
          a.settings.envelope_sender_override == b.settings.envelope_sender_override &&
          a.settings.extract_recipients == b.settings.extract_recipients &&
          a.settings.debug == b.settings.debug && a.settings.ignore_dot == b.settings.ignore_dot &&
@@ -162,6 +172,19 @@ void check_appended(std::vector<std::string> args, const CommandLine &line) {
   require(same(parse_with(args, {"-fv@example.org"}), expected), "-f takes the rest");
   require(same(parse_with(args, {"-f", "-t", "-fv@example.org"}), expected),
           "-f takes an option as its value");
+  require(same(parse_with(args, {"-r", "v@example.org"}), expected), "-r takes the next argument");
+  require(same(parse_with(args, {"-rv@example.org"}), expected), "-r takes the rest");
+  expected = base;
+  expected.settings.full_name = "Full Name";
+  require(same(parse_with(args, {"-F", "Full Name"}), expected), "-F takes the next argument");
+  require(same(parse_with(args, {"-F", "-t", "-FFull Name"}), expected),
+          "-F takes an option as its value, and the rest");
+  expected = base;
+  expected.recipients.entries.push_back("<" + kAppended + ">");
+  for (const std::string option : kIgnoredWithValue) {
+    require(same(parse_with(args, {option, "-t", option + "x", kAppended, option}), expected),
+            "an ignored option takes the next argument or the rest, and at the end nothing");
+  }
   expected = base;
   expected.settings.server_host = "relay.example.org";
   require(same(parse_with(args, {"-host", "relay.example.org"}), expected), "-host takes the next");
@@ -171,6 +194,8 @@ void check_appended(std::vector<std::string> args, const CommandLine &line) {
   require(same(parse_with(args, {"-host", std::string(150, 'h')}), expected), "-host cut at 100");
   require(same(parse_with(args, {"-host"}), base), "-host at the end is ignored");
   require(same(parse_with(args, {"-f"}), base), "-f at the end is ignored");
+  require(same(parse_with(args, {"-r"}), base), "-r at the end is ignored");
+  require(same(parse_with(args, {"-F"}), base), "-F at the end is ignored");
   require(same(parse_with(args, {"-unknown", "--", "-"}), base), "other options are ignored");
   expected = base;
   expected.settings.envelope_sender_override = "<m@example.org>";

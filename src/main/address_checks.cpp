@@ -2,6 +2,8 @@
 
 #include "intake/address.h"
 
+#include <algorithm>
+
 namespace invocation {
 namespace {
 
@@ -20,6 +22,13 @@ std::optional<std::string_view> refusal(std::string_view address, std::size_t ma
   return std::nullopt;
 }
 
+// Any control byte, not only CR and LF: a tab or an escape has no place in a
+// display name either (RFC 5322 3.2.3, 3.2.4).
+bool has_control_byte(std::string_view text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
 } // namespace
 
 std::optional<std::string_view> refusal_of_addresses(const RunSettings &settings,
@@ -31,6 +40,7 @@ std::optional<std::string_view> refusal_of_addresses(const RunSettings &settings
   for (const std::string &entry : recipients.entries) {
     if (auto found = refusal(entry, kMaxRecipientArgument)) return found;
   }
+  if (has_control_byte(settings.full_name)) return kFullNameLineBreak;
   return std::nullopt;
 }
 

@@ -1,5 +1,8 @@
 #include "main/command_line.h"
 
+#include <algorithm>
+#include <array>
+#include <optional>
 #include <string_view>
 
 namespace invocation {
@@ -10,8 +13,29 @@ namespace {
 constexpr std::size_t kMaxServerHost = 100;
 constexpr std::string_view kMailFrom = "-mailfrom";
 
+// Sendmail options whose value quillrun has no use for: delivery status
+// notifications (-N, -R, -V), body type, hop count, syslog tag, traffic log,
+// option, submission mode, configuration file, protocol. Each takes its value
+// along, so that no value ever becomes a recipient.
+constexpr std::array<std::string_view, 11> kIgnoredWithValue = {"-N", "-R", "-V", "-B", "-h", "-L",
+                                                                "-X", "-O", "-A", "-C", "-p"};
+
 bool begins_with(std::string_view arg, std::string_view option) {
   return arg.substr(0, option.size()) == option;
+}
+
+bool takes_ignored_value(std::string_view arg) {
+  return std::any_of(kIgnoredWithValue.begin(), kIgnoredWithValue.end(),
+                     [&](std::string_view option) { return begins_with(arg, option); });
+}
+
+// The value of the two-letter option `args[i]`: the rest of that argument,
+// or, when it has none, the whole next argument, which `i` then moves past.
+// At the end of the line there is none.
+std::optional<std::string> option_value(const std::vector<std::string> &args, std::size_t &i) {
+  if (args[i].size() > 2) return args[i].substr(2);
+  if (i + 1 < args.size()) return args[++i];
+  return std::nullopt;
 }
 
 void add_recipient_argument(const std::string &arg, CommandLine &line) {
@@ -29,7 +53,7 @@ CommandLine parse_command_line(const std::vector<std::string> &args, std::string
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string &arg = args[i];
     const bool has_next = i + 1 < args.size();
-    // Order matters: "-host" before "-help", "-mailfrom" before "-f".
+    // Order matters: "-host" and "-help" before "-h", "-mailfrom" before "-f".
     if (arg == "-bd") {
       line.mode = RunMode::daemon;
       return line;
@@ -59,12 +83,13 @@ CommandLine parse_command_line(const std::vector<std::string> &args, std::string
       settings.ignore_dot = true;
     } else if (begins_with(arg, kMailFrom)) {
       settings.envelope_sender_override = arg.substr(kMailFrom.size());
-    } else if (begins_with(arg, "-f")) {
-      if (arg.size() > 2) {
-        settings.sender = arg.substr(2);
-      } else if (has_next) {
-        settings.sender = args[++i];
-      }
+    } else if (begins_with(arg, "-f") || begins_with(arg, "-r")) {
+      // "-r" is the older spelling of "-f" that shell scripts still use.
+      if (auto value = option_value(args, i)) settings.sender = *value;
+    } else if (begins_with(arg, "-F")) {
+      if (auto value = option_value(args, i)) settings.full_name = *value;
+    } else if (takes_ignored_value(arg)) {
+      option_value(args, i);
     } else if (!begins_with(arg, "-")) {
       add_recipient_argument(arg, line);
     }

@@ -21,6 +21,7 @@ enum class RunMode {
 struct RunSettings {
   std::string server_host;                             ///< empty: the machine's own host name
   std::string sender;                                  ///< the sender address
+  std::string full_name;                               ///< "-F"; empty: none
   std::optional<std::string> envelope_sender_override; ///< "-mailfrom", may be empty
   bool extract_recipients = false;                     ///< header-extraction mode
   bool debug = false;

@@ -3,6 +3,7 @@
 #include "config/ini.h"
 #include "intake/address.h"
 #include "intake/copy_message.h"
+#include "intake/from_line.h"
 #include "intake/sender.h"
 #include "intake/spool_file.h"
 #include "io/block_reader.h"
@@ -41,8 +42,9 @@ constexpr const char *kOutOfMemory = "Out of memory\n";
 bool take_in_message(CommandLine &line, const std::string &to_value,
                      const intake::SpoolFile &spool) {
   const RunSettings &settings = line.settings;
-  intake::RewriteOptions options{settings.extract_recipients, settings.ignore_dot,
-                                 intake::from_value(settings.sender), to_value};
+  intake::RewriteOptions options{
+      settings.extract_recipients, settings.ignore_dot,
+      intake::named_from_value(settings.full_name, intake::from_value(settings.sender)), to_value};
   platform::use_binary_standard_input();
   io::BlockReader input{platform::read_standard_input};
   switch (intake::copy_message(input, spool.file, options, line.recipients)) {

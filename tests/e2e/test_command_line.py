@@ -147,6 +147,22 @@ ROWS = {
     "f_last_is_ignored": Row(deliver("a@b", "-f"), commands=dialogue(b"<a@b>")),
     "mailfrom_sets_envelope_only": Row(deliver("-mailfromenv@x.org", "a@b"), commands=[
         b"HELO " + HOST, b"MAIL FROM:<env@x.org>", b"RCPT TO:<a@b>", b"DATA", b"QUIT"], payload=PLAIN),
+    "F_names_the_added_from": Row(deliver("-F", "Full Name", "-f", "a@x", "a@y"),
+                                  commands=dialogue(b"<a@y>", sender=b"a@x", helo=b"x"),
+                                  payload=wire(b"Subject: test", b"From: Full Name <a@x>", b"To: <a@y>", b"", b"hello"),
+                                  log=record(b" tester quillrun -F Full Name -f a@x a@y \n")),
+    "F_name_with_comma_quoted": Row(deliver("-F", "Doe, John", "a@b"), commands=dialogue(b"<a@b>"),
+                                    payload=wire(b"Subject: test", b'From: "Doe, John" <' + SENDER + b">", b"To: <a@b>",
+                                                 b"", b"hello")),
+    "F_name_with_line_feed_refused": Row(deliver("-F", "Eve\nBcc: x@y", "a@b"), b"Full name contains a line break\n", 1,
+                                         commands=[]),
+    "F_leaves_own_from_untouched": Row(deliver("-F", "Full Name", "a@b", stdin=b"From: Own <own@x.org>\n\nhi\n"),
+                                       commands=dialogue(b"<a@b>"),
+                                       payload=wire(b"From: Own <own@x.org>", b"To: <a@b>", b"", b"hi")),
+    "r_sets_sender": Row(deliver("-r", "joe@x.org", "a@b"),
+                         commands=dialogue(b"<a@b>", sender=b"joe@x.org", helo=b"x.org")),
+    "mutt_dsn_options_consume_values": Row(deliver("-N", "failure,delay", "-R", "hdrs", "-V", "id", "a@b"),
+                                           commands=dialogue(b"<a@b>")),
     "mailfrom_separate_value_is_recipient": Row(deliver("-mailfrom", "env@x.org"), commands=[
         b"HELO " + HOST, b"MAIL FROM:<>", b"RCPT TO:<env@x.org>", b"DATA", b"QUIT"]),
     # Flags.
@@ -184,8 +200,7 @@ ROWS = {
     "empty_argument_is_recipient": Row(deliver("a@b", ""), commands=dialogue(b"<a@b>", b"<>")),
     "comma_argument_is_one_recipient": Row(deliver("a@b,c@d"), commands=dialogue(b"<a@b,c@d>")),
     "bracketed_argument_unchanged": Row(deliver("<x@y>"), commands=dialogue(b"<x@y>")),
-    "unknown_options_ignored": Row(deliver("-v", "-oem", "-odb", "-", "-bsx", "-F", "Full Name", "a@b"),
-                                   commands=dialogue(b"<Full Name>", b"<a@b>")),
+    "unknown_options_ignored": Row(deliver("-v", "-oem", "-odb", "-", "-bsx", "a@b"), commands=dialogue(b"<a@b>")),
     "recipient_cap": Row(q(*MANY, stdin=b"To: list@x.org\n\nhi\n", timeout=300),
                          b"FATAL ERROR, TOO MANY RECIPIENTS\n" * 2, check=recipient_cap),
     # The invocation record: ctime line, then " USER arg0 arg1 ... \n".

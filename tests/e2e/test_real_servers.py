@@ -1,7 +1,8 @@
 """Delivery through two real mail servers, Postfix and OpenSMTPD, from
 Debian's packages (unpacked by tools/fetch-mail-servers.sh; see
 mail_servers.py for how each runs in its own sandbox), to local users'
-maildirs.
+maildirs. One row's caller is s-nail, a mail reader that starts quillrun
+itself.
 
 What lands in a maildir must be the message as quillrun rewrites it, byte for
 byte (LF line ends, as maildirs keep them), below the trace fields the server
@@ -43,6 +44,14 @@ def refused(*more):
 LINE = b"line %07d of a twenty megabyte message\n"
 BIG = b"".join(LINE % i for i in range(20 * 1024 * 1024 // len(LINE % 0)))
 
+# Debian's s-nail with quillrun as its mta, which it is handed as $1; "-r" with
+# a name makes it pass "-F NAME -f ADDRESS". Reproducible: SOURCE_DATE_EPOCH
+# gives the Date, stealthmua=noagent leaves User-Agent out, -n the system's
+# s-nail.rc, and -t takes Subject and Message-ID from the message read.
+SNAIL = ["env", "SOURCE_DATE_EPOCH=1704067200", "sh", "-c",
+         'exec s-nail -n -t -S stealthmua=noagent -S "mta=$1" -r "Mailx User <%s>" ann@example.org bob@example.org'
+         % SENDER.decode(), "s-nail"]
+
 
 @dataclass
 class Row:
@@ -51,6 +60,7 @@ class Row:
     mail: dict                 # user -> the one message they must hold, trace fields aside
     stdout: object = b""       # bytes, or server -> bytes
     status: int = 0
+    client: list | None = None  # a caller that starts quillrun itself (mail_servers.run_case)
 
 
 ROWS = {
@@ -87,6 +97,12 @@ ROWS = {
     "only_an_unknown_recipient": Row(
         [GHOST.decode()], lines(b"Subject: none", *dated(8), b"", b"body"), {},
         stdout=refused(b"Failed to send message to any users"), status=1),
+    "snail_with_full_name": Row(
+        [], lines(b"Subject: from s-nail", b"Message-ID: <case9@mailhost.example.org>", b"", b"body"),
+        {user: lines(b"Date: Mon, 01 Jan 2024 00:00:00 +0000", b"From: Mailx User <" + SENDER + b">",
+                     b"To: ann@example.org, bob@example.org", b"Subject: from s-nail",
+                     b"Message-ID: <case9@mailhost.example.org>", b"", b"body") for user in ("ann", "bob")},
+        client=SNAIL),
 }
 
 
@@ -146,7 +162,8 @@ def run_on_every_server(cases, skip):
 
 def setUpModule():
     RUNS.update(run_on_every_server(
-        [{"argv": ["quillrun", *row.argv], "stdin": row.stdin.decode("latin-1")} for row in ROWS.values()], SKIP))
+        [{"argv": ["quillrun", *row.argv], "stdin": row.stdin.decode("latin-1"),
+          **({"client": row.client} if row.client else {})} for row in ROWS.values()], SKIP))
 
 
 def check(t, server, index, row):

@@ -15,14 +15,21 @@ TEST(AddressChecks, RefuseLineBreaksAndOverlongAddressesBeforeIntake) {
     std::string sender = "bob@host.example";
     std::optional<std::string> override_{};
     std::vector<std::string> recipients{};
+    std::string full_name{};
     std::string refusal{}; // empty: accepted
   };
   const std::vector<Row> rows = {
-      {.name = "sound addresses", .override_ = "", .recipients = {"<a@x>", "<>"}},
+      {.name = "sound addresses and name",
+       .override_ = "",
+       .recipients = {"<a@x>", "<>"},
+       .full_name = "Doe, Jos\xc3\xa9 \"~\""},
       {.name = "LF in sender", .sender = "bob@h\nRCPT TO:<x@y>", .refusal = kLineBreak},
       {.name = "CR in sender", .sender = "bob\r@h", .refusal = kLineBreak},
       {.name = "CR LF in override", .override_ = "m@x\r\n", .refusal = kLineBreak},
       {.name = "LF in recipient", .recipients = {"<a@x>", "<b@x\n>"}, .refusal = kLineBreak},
+      {.name = "LF in full name", .full_name = "Eve\nBcc: x@y", .refusal = kFullNameLineBreak},
+      {.name = "tab in full name", .full_name = "Eve\tAdams", .refusal = kFullNameLineBreak},
+      {.name = "DEL in full name", .full_name = "Eve\x7f", .refusal = kFullNameLineBreak},
       {.name = "envelope form of 499", .sender = std::string(495, 's') + "@h"},
       {.name = "envelope form of 500", .sender = std::string(496, 's') + "@h", .refusal = kTooLong},
       {.name = "override envelope form of 500",
@@ -44,6 +51,7 @@ TEST(AddressChecks, RefuseLineBreaksAndOverlongAddressesBeforeIntake) {
     RunSettings settings;
     settings.sender = row.sender;
     settings.envelope_sender_override = row.override_;
+    settings.full_name = row.full_name;
     intake::RecipientList recipients{row.recipients};
     auto refusal = refusal_of_addresses(settings, recipients);
     EXPECT_EQ(refusal.value_or(""), row.refusal);

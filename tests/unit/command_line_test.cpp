@@ -25,6 +25,7 @@ std::string outcome(const Args &after_program_name) {
   std::string text = modes.at(line.mode);
   if (!set.server_host.empty()) text += " host=" + set.server_host;
   if (set.sender != "alice") text += " sender=" + set.sender;
+  if (!set.full_name.empty()) text += " name=" + set.full_name;
   if (set.envelope_sender_override) text += " override=" + *set.envelope_sender_override;
   if (set.extract_recipients) text += " -t";
   if (set.ignore_dot) text += " -i";
@@ -84,9 +85,31 @@ TEST(CommandLine, EqualsOptionsMatchOnlyExactly) {
 }
 
 TEST(CommandLine, UnknownOptionsAreIgnoredAndConsumeNothing) {
-  check({{{"-v", "-oem", "-odb", "-", "-h", "--", "-?"}, "delivery"},
-         {{"-F", "John Smith"}, "delivery <John Smith>"},
-         {{"-h", "x@y"}, "delivery <x@y>"}});
+  check({{{"-v", "-oem", "-odb", "-", "--", "-?"}, "delivery"}, {{"-v", "x@y"}, "delivery <x@y>"}});
+}
+
+// The row of each option gives a value separate, then one attached, and ends
+// with the option and no value; the recipient between shows what was taken.
+TEST(CommandLine, SendmailOptionsWithValuesConsumeThem) {
+  check({{{"-F", "John Smith", "a@x", "-F"}, "delivery name=John Smith <a@x>"},
+         {{"-FJohn", "a@x", "-F"}, "delivery name=John <a@x>"},
+         {{"-F", "-t"}, "delivery name=-t"},
+         {{"-r", "joe@x", "a@x", "-r"}, "delivery sender=joe@x <a@x>"},
+         {{"-rjoe@x", "a@x"}, "delivery sender=joe@x <a@x>"},
+         {{"-fa", "-r", "b"}, "delivery sender=b"},
+         {{"-rb", "-fa"}, "delivery sender=a"},
+         {{"-N", "failure,delay", "-Nnever", "a@x", "-N"}, "delivery <a@x>"},
+         {{"-R", "hdrs", "-Rfull", "a@x", "-R"}, "delivery <a@x>"},
+         {{"-V", "envid", "-Venvid", "a@x", "-V"}, "delivery <a@x>"},
+         {{"-B", "8BITMIME", "-B7BIT", "a@x", "-B"}, "delivery <a@x>"},
+         {{"-h", "17", "-h17", "a@x", "-h"}, "delivery <a@x>"},
+         {{"-L", "tag", "-Ltag", "a@x", "-L"}, "delivery <a@x>"},
+         {{"-X", "log", "-Xlog", "a@x", "-X"}, "delivery <a@x>"},
+         {{"-O", "Timeout=1", "-OTimeout=1", "a@x", "-O"}, "delivery <a@x>"},
+         {{"-A", "m", "-Ac", "a@x", "-A"}, "delivery <a@x>"},
+         {{"-C", "cf", "-Ccf", "a@x", "-C"}, "delivery <a@x>"},
+         {{"-p", "smtp", "-psmtp", "a@x", "-p"}, "delivery <a@x>"},
+         {{"-N", "-bd"}, "delivery"}});
 }
 
 TEST(CommandLine, ConsumedValuesAreTakenUnchanged) {
