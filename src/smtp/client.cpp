@@ -68,7 +68,7 @@ Outcome open_session(Client &client, const std::string &host, int port) {
     return {Fault::no_connection, {}, {}, platform::last_socket_error()};
   }
   logs::debug_log("Socket opened \n");
-  client.stream = socket_stream(socket);
+  client.stream = platform::socket_stream(socket);
   client.pending.clear();
   logs::debug_log("Waiting for welcome\n");
   Outcome greeting = replied(read_reply(client, client.limits.reply));

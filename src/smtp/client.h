@@ -6,8 +6,8 @@
 #pragma once
 
 #include "io/block_reader.h"
+#include "platform/stream.h"
 #include "smtp/reply.h"
-#include "smtp/stream.h"
 #include "smtp/time_limits.h"
 
 #include <chrono>
@@ -19,7 +19,7 @@
 namespace smtp {
 
 struct Client {
-  std::unique_ptr<Stream> stream; ///< nullptr while there is no connection
+  std::unique_ptr<platform::Stream> stream; ///< nullptr while there is no connection
   TimeLimits limits;
   std::string pending; ///< bytes received after the last whole reply, kept for the next
 };

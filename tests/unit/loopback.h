@@ -85,7 +85,7 @@ struct LoopbackConnection {
   /// An SMTP client on the client end, whose stream now owns (and closes) it.
   smtp::Client smtp_client() {
     smtp::Client smtp_client;
-    smtp_client.stream = smtp::socket_stream(client);
+    smtp_client.stream = platform::socket_stream(client);
     client = platform::kInvalidSocket;
     return smtp_client;
   }

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string_view>
 
-namespace smtp {
+namespace platform {
 
 class Stream {
 public:
@@ -17,12 +17,12 @@ public:
 
   /// Waits at most `timeout_ms` milliseconds for room to send, then sends
   /// what of `data` goes at once; a closed peer is an error (count -1).
-  virtual platform::Transfer send_some(std::string_view data, int timeout_ms) = 0;
+  virtual Transfer send_some(std::string_view data, int timeout_ms) = 0;
 
   /// One receive of at most `capacity` bytes, waiting at most `timeout_ms`
   /// milliseconds for the first (0: only what is there now); count 0 when
   /// the peer has closed, -1 on an error.
-  virtual platform::Transfer receive_some(char *buffer, std::size_t capacity, int timeout_ms) = 0;
+  virtual Transfer receive_some(char *buffer, std::size_t capacity, int timeout_ms) = 0;
 
   /// From now on a small send leaves at once, not held back until the peer
   /// has acknowledged what went before.
@@ -30,6 +30,6 @@ public:
 };
 
 /// The stream of a connected socket; destroying it closes the socket.
-std::unique_ptr<Stream> socket_stream(platform::Socket socket);
+std::unique_ptr<Stream> socket_stream(Socket socket);
 
-} // namespace smtp
+} // namespace platform

@@ -1,0 +1,55 @@
+// quillrun.ini: quillrun's own settings, for submission to a provider's
+// server over TLS with a login. Without the file nothing changes: the mail
+// server's configuration and the command line decide, as always.
+//
+// A line is a key, blanks (spaces or tabs) and the value to the end of the
+// line, trailing blanks and CR removed; lines starting with "#" or ";",
+// blank lines and section lines ("[...]") are passed over. An unknown key or
+// a bad value is an error naming the file, the line and the key, never
+// passed over: a misspelt key must not send without the login it meant.
+#pragma once
+
+#include "smtp/submission.h"
+
+#include <string>
+#include <string_view>
+
+namespace config {
+
+inline constexpr const char *kQuillrunIniVariable = "QUILLRUN_INI";
+
+/// Where the secret for the login comes from: exactly one source, or none.
+enum class SecretSource { none, file, command, inline_text };
+
+struct QuillrunIni {
+  bool found = false; ///< a settings file was read
+  std::string path;   ///< the file, as named, for messages
+  std::string host;   ///< `host`; empty: not set ("-host" wins over it)
+  int port = 0;       ///< `port`, 1 to 65535; 0: not set
+  /// `tls` (when absent: implicit for port 465, starttls for 587, else
+  /// off), `tls_ca_file`, `user` and `auth`; the secret is not read here.
+  smtp::Submission submission;
+  SecretSource secret_source = SecretSource::none;
+  /// The `password_file` path, the `password_command`, or the `password`.
+  std::string secret_setting;
+};
+
+struct IniRead {
+  QuillrunIni ini;
+  std::string failure; ///< "FILE line N: REASON" (no "-ERR", no line end); empty when sound
+};
+
+/// The settings of `text`, the contents of the file `path`.
+IniRead parse_quillrun_ini(std::string_view text, const std::string &path);
+
+/// The settings file: the one QUILLRUN_INI names, else "/etc/quillrun.ini"
+/// (on Windows "quillrun.ini" in the folder of quillrun.exe). A default file
+/// that does not exist is no settings file, and no failure; one that
+/// QUILLRUN_INI names must be readable.
+IniRead read_quillrun_ini();
+
+/// The port to connect to: `port` when set, else 587 for STARTTLS and 465
+/// for implicit TLS, else `mail_server_port` (from g_smtp_port).
+int submission_port(const QuillrunIni &ini, int mail_server_port);
+
+} // namespace config

@@ -1,0 +1,34 @@
+// TLS over a connection's plain stream (RFC 8446, RFC 5246): the client side
+// only, TLS 1.2 or later, and the server's certificate verified before a byte
+// of mail goes through it: the chain up to a trusted root, the validity
+// dates, and the name of the server (RFC 6125) or, for an IP literal, its
+// address. OpenSSL 3 behind tls_posix.cpp, Schannel behind tls_win32.cpp.
+#pragma once
+
+#include "platform/stream.h"
+
+#include <memory>
+#include <string>
+
+namespace platform {
+
+struct TlsStart {
+  std::unique_ptr<Stream> stream; ///< the encrypted stream; nullptr when TLS failed
+  std::string failure;            ///< then why, in words, for "TLS with HOST failed: ..."
+};
+
+/// Runs the TLS handshake with `server` over `plain` (which it takes over)
+/// within `timeout_ms` milliseconds, and checks the server's certificate.
+/// `server` is a host name, sent as SNI and matched against the
+/// certificate's names, or an IPv4 or IPv6 literal (brackets allowed), sent
+/// as no SNI and matched against the certificate's IP addresses. The trusted
+/// roots are the system's, or, when `ca_file` is not empty, only the
+/// certificates of that PEM file. The failure names the fault as a user can
+/// act on it: an untrusted chain, an expired or not yet valid certificate, a
+/// name that does not match (naming the certificate's names), a protocol
+/// older than TLS 1.2, a server that answered in clear text, an unreadable
+/// CA file, the connection lost or the time run out.
+TlsStart start_tls(std::unique_ptr<Stream> plain, const std::string &server,
+                   const std::string &ca_file, int timeout_ms);
+
+} // namespace platform
