@@ -103,7 +103,9 @@ def command(case):
     binary = os.environ.get("QUILLRUN_BIN", "/work/main/build/src/quillrun")
     wrapper = os.environ.get("QUILLRUN_WRAPPER", "").split()
     argv0 = case["argv"][0]
-    copy = os.path.join(BINDIR, argv0.lstrip("/") or "quillrun")
+    # A Windows path as argv[0] names no directory here (Wine would read its
+    # backslashes as separators of the copy's own path).
+    copy = os.path.join(BINDIR, argv0.lstrip("/").replace("\\", "_").replace(":", "_") or "quillrun")
     if wrapper and not copy.endswith(".exe"):
         copy += ".exe"
     os.makedirs(os.path.dirname(copy), exist_ok=True)
