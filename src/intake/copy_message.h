@@ -17,8 +17,9 @@ enum class CopyOutcome { copied, read_failed, write_failed, header_line_too_long
 /// input or the terminating "." line (the bytes after it stay unconsumed in
 /// `input`); prints the intake's messages as they arise and writes debug
 /// entries in debug mode. When copied, `spool` is flushed and rewound, ready
-/// to be sent. Any other outcome leaves no whole message in `spool`.
+/// to be sent. Any other outcome leaves no whole message in `spool`. When
+/// `eight_bit` is given, it is set when the spool holds a byte over 127.
 CopyOutcome copy_message(io::BlockReader &input, std::FILE *spool, const RewriteOptions &options,
-                         RecipientList &list);
+                         RecipientList &list, bool *eight_bit = nullptr);
 
 } // namespace intake

@@ -13,6 +13,7 @@
 #include "main/address_checks.h"
 #include "main/command_line.h"
 #include "main/run_modes.h"
+#include "main/surroundings.h"
 #include "platform/private_file.h"
 #include "platform/system.h"
 #include "smtp/connection.h"
@@ -39,15 +40,15 @@ constexpr const char *kOutOfMemory = "Out of memory\n";
 
 // Copies standard input into the spool file; false, after its message, when
 // the spool file holds no whole message.
-bool take_in_message(CommandLine &line, const std::string &to_value,
-                     const intake::SpoolFile &spool) {
+bool take_in_message(CommandLine &line, const std::string &to_value, const intake::SpoolFile &spool,
+                     bool *eight_bit) {
   const RunSettings &settings = line.settings;
   intake::RewriteOptions options{
       settings.extract_recipients, settings.ignore_dot,
       intake::named_from_value(settings.full_name, intake::from_value(settings.sender)), to_value};
   platform::use_binary_standard_input();
   io::BlockReader input{platform::read_standard_input};
-  switch (intake::copy_message(input, spool.file, options, line.recipients)) {
+  switch (intake::copy_message(input, spool.file, options, line.recipients, eight_bit)) {
   case intake::CopyOutcome::copied:
     // A caller that reads on finds standard input just after the "." line.
     platform::unread_standard_input(io::read_ahead(input));
@@ -65,27 +66,6 @@ bool take_in_message(CommandLine &line, const std::string &to_value,
   return false;
 }
 
-// What a delivery run or a session takes from outside its command line: the
-// mail server's configuration file, read once, and the machine's host name,
-// asked for once when first needed.
-struct Surroundings {
-  config::MailServerConfig config = config::read_mail_server_config();
-  std::optional<std::string> known_host_name;
-
-  const std::string &host_name() {
-    if (!known_host_name) known_host_name = smtp::local_host_name();
-    return *known_host_name;
-  }
-  std::string completed_sender(const std::string &sender) {
-    return intake::completed_sender(
-        sender, [this] { return host_name(); }, [this] { return config.domain; });
-  }
-  // The server named with "-host", else the machine itself.
-  std::string server_host(const RunSettings &settings) {
-    return settings.server_host.empty() ? host_name() : settings.server_host;
-  }
-};
-
 std::vector<std::string> envelope_forms(const intake::RecipientList &list) {
   std::vector<std::string> forms;
   forms.reserve(list.entries.size());
@@ -99,29 +79,38 @@ int deliver_message(CommandLine &line) {
   RunSettings &settings = line.settings;
   if (line.recipients.entries.empty()) settings.extract_recipients = true;
   const std::string to_value = intake::join_recipients(line.recipients);
-  settings.sender = around.completed_sender(settings.sender);
+  settings.sender = completed_sender(around, settings.sender);
   if (auto refusal = refusal_of_addresses(settings, line.recipients)) {
     logs::report(*refusal);
     return kFailure;
   }
+  SubmissionSetup setup = submission_setup(around);
+  if (!setup.failure.empty()) {
+    logs::report("-ERR " + setup.failure + "\n");
+    return kFailure;
+  }
 
-  intake::SpoolFile spool = intake::create_spool_file(around.config.work_directory);
+  intake::SpoolFile spool = intake::create_spool_file(around.mail_server.work_directory);
   if (spool.file == nullptr) {
     // The name may be someone else's file: it is left alone.
     logs::report("Cannot create temp file (" + spool.name + ")\n");
     return kFailure;
   }
   bool delivered = false;
-  if (take_in_message(line, to_value, spool)) {
+  bool eight_bit = false;
+  if (take_in_message(line, to_value, spool,
+                      smtp::extended(setup.submission) ? &eight_bit : nullptr)) {
     const std::vector<std::string> recipients = envelope_forms(line.recipients);
     smtp::DeliveryRequest request{
-        around.server_host(settings),
-        smtp::smtp_port(around.config.smtp_port),
+        server_host(around, settings),
+        server_port(around),
         intake::helo_argument(settings.sender),
         intake::envelope_sender(settings.sender, settings.envelope_sender_override),
         &recipients,
         spool.file,
         spool.name,
+        eight_bit,
+        std::move(setup.submission),
         {}};
     delivered = smtp::deliver(request);
   }
@@ -135,10 +124,20 @@ int run_smtp_session(const RunSettings &settings) {
   logs::send_reports_to_debug_log();
   platform::end_run_on_interrupt();
   Surroundings around;
-  smtp_server::SessionSettings session{
-      around.server_host(settings), smtp::smtp_port(around.config.smtp_port),
-      around.host_name(),           around.completed_sender(settings.sender),
-      around.config.work_directory, {}};
+  SubmissionSetup setup = submission_setup(around);
+  smtp_server::SessionSettings session{server_host(around, settings),
+                                       server_port(around),
+                                       host_name(around),
+                                       completed_sender(around, settings.sender),
+                                       around.mail_server.work_directory,
+                                       std::move(setup.submission),
+                                       {},
+                                       {}};
+  // RFC 3463: X.3.5 the system is not configured to send; X.7.0 the
+  // security it must use cannot be had.
+  if (!setup.failure.empty()) {
+    session.unusable = (setup.settings_fault ? "451 4.3.5 " : "451 4.7.0 ") + setup.failure;
+  }
   RunSettings checked = settings;
   checked.sender = session.sender;
   if (auto refusal = refusal_of_addresses(checked, {})) {

@@ -1,6 +1,8 @@
 #include "smtp/client.h"
 
 #include "log/debug_log.h"
+#include "platform/tls.h"
+#include "smtp/auth.h"
 #include "smtp/body.h"
 #include "smtp/connection.h"
 
@@ -26,28 +28,34 @@ void take(Client &client, Reply &reply, std::string_view bytes) {
 }
 
 // A failed send shows as a missing or odd reply after it.
-void send_command(Client &client, std::string_view command) {
+void send_command(Client &client, std::string_view command, std::string_view shown = {}) {
   send_all(client, command);
-  logs::debug_log("--> " + std::string(command));
+  logs::debug_log("--> " + std::string(shown.empty() ? command : shown));
 }
 
-// The first line of bytes the server sent before anything asked for them
-// (left over after the last reply, or waiting now: looked at without
-// waiting), after which QUIT has gone; nothing when there are none.
-std::optional<std::string> quit_on_unasked_reply(Client &client) {
+// Bytes the server sent before anything asked for them: left over after the
+// last reply, or waiting now (looked at without waiting). A closed or failed
+// connection is left to the next command to find.
+std::string unasked_bytes(Client &client) {
   std::string unasked = std::move(client.pending);
   client.pending.clear();
   if (unasked.empty()) {
     char chunk[kReceiveSize];
     platform::Transfer got = client.stream->receive_some(chunk, sizeof chunk, 0);
-    // A closed or failed connection is left to the next command to find.
-    if (got.timed_out || got.count <= 0) return std::nullopt;
+    if (got.timed_out || got.count <= 0) return {};
     unasked.assign(chunk, static_cast<std::size_t>(got.count));
     logs::debug_log(unasked);
   }
-  send_command(client, "QUIT\r\n");
+  return unasked;
+}
+
+// The first line of unasked bytes, after which QUIT has gone; nothing when
+// there are none.
+std::optional<std::string> quit_on_unasked_reply(Client &client) {
   Reply stray;
-  stray.text = std::move(unasked);
+  stray.text = unasked_bytes(client);
+  if (stray.text.empty()) return std::nullopt;
+  send_command(client, "QUIT\r\n");
   return first_line(stray);
 }
 
@@ -56,42 +64,137 @@ Outcome replied(std::optional<Reply> reply) {
   return {Fault::none, std::move(*reply), {}, 0};
 }
 
-Outcome unasked(std::string line) { return {Fault::unasked_reply, {}, std::move(line), 0}; }
+Outcome failed(Fault fault, std::string detail = {}) { return {fault, {}, std::move(detail), 0}; }
+
+int milliseconds_of(std::chrono::milliseconds limit) { return static_cast<int>(limit.count()); }
+
+// TLS over the connection; the plain stream is gone either way.
+Outcome start_tls(Client &client, const Submission &submission) {
+  platform::TlsStart tls =
+      platform::start_tls(std::move(client.stream), client.server, submission.tls_ca_file,
+                          milliseconds_of(client.limits.reply));
+  client.stream = std::move(tls.stream);
+  if (!client.stream) return failed(Fault::tls_failed, tls.failure);
+  return {};
+}
+
+// The server's refusal of a step the dialogue cannot go on without, after
+// which it is left with QUIT.
+Outcome quit_with(Client &client, Outcome outcome) {
+  quit(client);
+  return outcome;
+}
+
+Outcome extended_hello(Client &client, const std::string &argument) {
+  Outcome ehlo = command(client, "EHLO " + argument + "\r\n", client.limits.reply);
+  if (ehlo.fault != Fault::none) return ehlo;
+  if (reply_class(ehlo.reply) != ReplyClass::positive_completion) {
+    return quit_with(client, {Fault::refused, std::move(ehlo.reply), {}, 0});
+  }
+  client.offered = parse_capabilities(ehlo.reply);
+  return ehlo;
+}
+
+// RFC 3207 4: STARTTLS, its 220, the handshake. Whatever the server sends
+// after its 220 and before the handshake was injected by someone on the way
+// (and would be read as if it came through TLS): the run ends there.
+Outcome upgrade_to_tls(Client &client, const Submission &submission) {
+  if (!client.offered.starttls) return quit_with(client, failed(Fault::no_starttls));
+  Outcome starttls = command(client, "STARTTLS\r\n", client.limits.reply);
+  if (starttls.fault != Fault::none) return starttls;
+  if (reply_class(starttls.reply) != ReplyClass::positive_completion) {
+    return quit_with(client, failed(Fault::tls_failed, "server refused STARTTLS (" +
+                                                           first_line(starttls.reply) + ")"));
+  }
+  if (!unasked_bytes(client).empty()) {
+    client.stream.reset();
+    return failed(Fault::tls_failed, "bytes sent before the handshake");
+  }
+  return start_tls(client, submission);
+}
 
 } // namespace
 
-Outcome open_session(Client &client, const std::string &host, int port) {
+Outcome open_session(Client &client, const std::string &host, int port,
+                     const Submission &submission) {
   logs::debug_log("Open socket to (" + host + ":" + std::to_string(port) + ")\n");
   std::string name = host;
-  platform::Socket socket = open_smtp_connection(name, port);
+  std::uint32_t address = 0;
+  platform::Socket socket = open_smtp_connection(name, port, &address);
   if (socket == platform::kInvalidSocket) {
     return {Fault::no_connection, {}, {}, platform::last_socket_error()};
   }
   logs::debug_log("Socket opened \n");
   client.stream = platform::socket_stream(socket);
   client.pending.clear();
+  client.server = name;
+  client.loopback = is_loopback(address);
+  client.offered = {};
+  if (submission.tls == TlsMode::implicit) {
+    Outcome tls = start_tls(client, submission);
+    if (tls.fault != Fault::none) return tls;
+  }
   logs::debug_log("Waiting for welcome\n");
   Outcome greeting = replied(read_reply(client, client.limits.reply));
   if (greeting.fault != Fault::none) client.stream.reset();
   return greeting;
 }
 
-Outcome hello(Client &client, const std::string &argument) {
-  return command(client, "HELO " + argument + "\r\n", client.limits.reply);
+Outcome hello(Client &client, const std::string &argument, const Submission &submission) {
+  if (!extended(submission)) {
+    return command(client, "HELO " + argument + "\r\n", client.limits.reply);
+  }
+  // A password in clear text goes nowhere but to the machine itself.
+  if (!submission.user.empty() && submission.tls == TlsMode::off && !client.loopback) {
+    return quit_with(client, failed(Fault::login_without_tls));
+  }
+  Outcome greeted = extended_hello(client, argument);
+  if (greeted.fault == Fault::none && submission.tls == TlsMode::starttls) {
+    greeted = upgrade_to_tls(client, submission);
+    if (greeted.fault == Fault::none) greeted = extended_hello(client, argument);
+  }
+  if (greeted.fault != Fault::none || submission.user.empty()) return greeted;
+  std::optional<AuthMethod> mechanism = chosen_mechanism(submission.auth, client.offered);
+  if (!mechanism) {
+    return quit_with(client, failed(Fault::no_login_method, client.offered.auth_offered));
+  }
+  Outcome login = log_in(client, *mechanism, submission.user, submission.secret);
+  if (login.fault == Fault::login_refused) return quit_with(client, std::move(login));
+  return login;
 }
 
-Outcome command(Client &client, std::string_view command, std::chrono::milliseconds limit) {
-  if (auto line = quit_on_unasked_reply(client)) return unasked(std::move(*line));
-  send_command(client, command);
+std::string submission_failure(const Client &client, const Outcome &outcome) {
+  const std::string &host = client.server;
+  switch (outcome.fault) {
+  case Fault::tls_failed:
+    return "TLS with " + host + " failed: " + outcome.detail;
+  case Fault::no_starttls:
+    return host + " offers no STARTTLS; nothing sent in clear text";
+  case Fault::login_without_tls:
+    return "Not logging in to " + host + " without TLS";
+  case Fault::no_login_method:
+    return host + " offers no login method quillrun can use (" +
+           (outcome.detail.empty() ? "none" : outcome.detail) + ")";
+  case Fault::login_refused:
+    return "Authentication failed (" + first_line(outcome.reply) + ")";
+  default:
+    return {};
+  }
+}
+
+Outcome command(Client &client, std::string_view command, std::chrono::milliseconds limit,
+                std::string_view shown) {
+  if (auto line = quit_on_unasked_reply(client)) return failed(Fault::unasked_reply, *line);
+  send_command(client, command, shown);
   return replied(read_reply(client, limit));
 }
 
 Outcome send_text(Client &client, io::BlockReader &spool) {
-  if (auto line = quit_on_unasked_reply(client)) return unasked(std::move(*line));
+  if (auto line = quit_on_unasked_reply(client)) return failed(Fault::unasked_reply, *line);
   logs::debug_log("Sending data\n");
   switch (send_message_body(client, spool)) {
   case BodyOutcome::send_failed:
-    return {Fault::send_failed, {}, {}, 0};
+    return failed(Fault::send_failed);
   case BodyOutcome::read_failed:
     return {Fault::unreadable_text, {}, {}, spool.error};
   case BodyOutcome::sent:

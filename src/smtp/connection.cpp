@@ -59,7 +59,7 @@ bool is_dotted_quad(std::string_view text) {
          text.back() != '.';
 }
 
-platform::Socket open_smtp_connection(std::string &host, int port) {
+platform::Socket open_smtp_connection(std::string &host, int port, std::uint32_t *address_used) {
   lower_case(host);
   std::uint32_t address;
   if (is_dotted_quad(host)) {
@@ -69,6 +69,7 @@ platform::Socket open_smtp_connection(std::string &host, int port) {
   } else {
     return platform::kInvalidSocket;
   }
+  if (address_used != nullptr) *address_used = address;
   platform::Socket socket = platform::create_stream_socket();
   if (socket == platform::kInvalidSocket) return socket;
   // Only the low 16 bits of the configured number name the port.
@@ -77,6 +78,11 @@ platform::Socket open_smtp_connection(std::string &host, int port) {
     return platform::kInvalidSocket;
   }
   return socket;
+}
+
+bool is_loopback(std::uint32_t address) {
+  const auto *bytes = reinterpret_cast<const unsigned char *>(&address);
+  return bytes[0] == 127;
 }
 
 std::string connection_failure(std::string host, int port, int error) {

@@ -4,6 +4,7 @@
 
 #include "platform/net.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -29,8 +30,14 @@ bool is_dotted_quad(std::string_view text);
 /// Lower-cases `host` in place (A-Z only), then connects to it: a dotted quad
 /// numerically (without its brackets), anything else by name. Returns the
 /// connected socket, or kInvalidSocket; platform::last_socket_error() holds
-/// the reason saved after creating and after connecting the socket.
-platform::Socket open_smtp_connection(std::string &host, int port);
+/// the reason saved after creating and after connecting the socket. Stores
+/// the address connected to (network byte order) in `address`, if given.
+platform::Socket open_smtp_connection(std::string &host, int port,
+                                      std::uint32_t *address = nullptr);
+
+/// Whether `address` (network byte order) is one of the machine's own,
+/// 127.0.0.0/8.
+bool is_loopback(std::uint32_t address);
 
 /// Why no connection was made, for messages and replies: "Could not connect
 /// to SMTP server HOST PORT () REASON", with HOST lower-cased as the

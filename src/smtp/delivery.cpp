@@ -35,14 +35,25 @@ enum class Check { refusal, none };
 // The reply when the run goes on after this step. Nothing, after the step's
 // message, when it ends here: a reply nobody asked for came first, no reply
 // came (`no_reply` is printed, if given), the text could not be sent (no
-// message: the connection is gone), or, with Check::refusal, the reply
-// refuses the step.
-std::optional<Reply> judged(Outcome outcome, const char *no_reply, Check check) {
+// message: the connection is gone), submission failed, or, with
+// Check::refusal, the reply refuses the step.
+std::optional<Reply> judged(const Client &client, Outcome outcome, const char *no_reply,
+                            Check check) {
   switch (outcome.fault) {
   case Fault::none:
     break;
+  case Fault::refused:
+    report_refused(outcome.reply);
+    return std::nullopt;
+  case Fault::tls_failed:
+  case Fault::no_starttls:
+  case Fault::login_without_tls:
+  case Fault::no_login_method:
+  case Fault::login_refused:
+    logs::report("-ERR " + submission_failure(client, outcome) + "\n");
+    return std::nullopt;
   case Fault::unasked_reply:
-    logs::report("-ERR Unexpected reply from server (" + outcome.unasked + ")\n");
+    logs::report("-ERR Unexpected reply from server (" + outcome.detail + ")\n");
     return std::nullopt;
   case Fault::no_reply:
     if (no_reply != nullptr) logs::report(no_reply);
@@ -64,8 +75,9 @@ enum class Offered { accepted, none_accepted, run_ended };
 Offered offer_recipients(Client &client, const std::vector<std::string> &recipients) {
   bool accepted = false;
   for (const std::string &recipient : recipients) {
-    auto reply = judged(command(client, "RCPT TO:" + recipient + "\r\n", client.limits.reply),
-                        kNoReply, Check::none);
+    auto reply =
+        judged(client, command(client, "RCPT TO:" + recipient + "\r\n", client.limits.reply),
+               kNoReply, Check::none);
     if (!reply) return Offered::run_ended;
     if (reply->code == kRecipientAccepted) {
       accepted = true;
@@ -84,7 +96,7 @@ bool send_message(Client &client, const DeliveryRequest &request) {
     logs::report("Could not read " + request.spool_name + "\n");
     logs::report_system_error(request.spool_name, sent.error);
   }
-  auto dot = judged(std::move(sent), kNoReply, Check::none);
+  auto dot = judged(client, std::move(sent), kNoReply, Check::none);
   if (!dot) return false;
   // The server has taken the message: from here on no ending, not even a
   // signal, may tell the caller otherwise, or the caller sends it again.
@@ -100,8 +112,15 @@ bool send_message(Client &client, const DeliveryRequest &request) {
 
 bool run_dialogue(Client &client, const DeliveryRequest &request) {
   const TimeLimits &limits = client.limits;
-  if (!judged(hello(client, request.helo_argument), kNoHeloReply, Check::refusal) ||
-      !judged(command(client, "MAIL FROM:" + request.envelope_sender + "\r\n", limits.reply),
+  if (!judged(client, hello(client, request.helo_argument, request.submission), kNoHeloReply,
+              Check::refusal)) {
+    return false;
+  }
+  // RFC 6152: 8-bit text is declared where the server can take it; to one
+  // that cannot, it goes as it always has.
+  const char *body = request.eight_bit && client.offered.eight_bit_mime ? " BODY=8BITMIME" : "";
+  if (!judged(client,
+              command(client, "MAIL FROM:" + request.envelope_sender + body + "\r\n", limits.reply),
               nullptr, Check::refusal)) {
     return false;
   }
@@ -119,7 +138,7 @@ bool run_dialogue(Client &client, const DeliveryRequest &request) {
   }
   // A refused DATA must not be followed by the message: its lines would
   // reach the server as commands.
-  return judged(command(client, "DATA\r\n", limits.data_reply), kNoReply, Check::refusal) &&
+  return judged(client, command(client, "DATA\r\n", limits.data_reply), kNoReply, Check::refusal) &&
          send_message(client, request);
 }
 
@@ -127,8 +146,13 @@ bool run_dialogue(Client &client, const DeliveryRequest &request) {
 
 bool deliver(const DeliveryRequest &request) {
   logs::debug_log("Sending message\n");
-  Client client{nullptr, request.limits, {}};
-  Outcome greeting = open_session(client, request.server_host, request.port);
+  Client client;
+  client.limits = request.limits;
+  Outcome greeting = open_session(client, request.server_host, request.port, request.submission);
+  if (greeting.fault == Fault::tls_failed) {
+    judged(client, std::move(greeting), nullptr, Check::none);
+    return false;
+  }
   if (greeting.fault == Fault::no_connection) {
     // The socket error text always ended with its own line feed: callers
     // have seen an empty line after this message ever since.

@@ -15,6 +15,8 @@ using smtp::ReplyClass;
 constexpr const char *kNotConnected = "451 4.4.1 ";
 constexpr const char *kConnectionFailed = "451 4.4.2 ";
 constexpr const char *kLocalFailure = "451 4.3.0 ";
+// X.7.0: a security feature (TLS, the login) failed.
+constexpr const char *kSecurityFailure = "451 4.7.0 ";
 
 constexpr const char *kNoWelcome = "Unable to read welcome from SMTP server";
 constexpr const char *kNoReply = "Unable to read response from server";
@@ -46,11 +48,19 @@ Relayed passed_on(Relay &relay, const Outcome &outcome, const char *no_reply,
     return own_failure(relay, kConnectionFailed, no_reply);
   case Fault::unasked_reply:
     return own_failure(relay, kConnectionFailed,
-                       "Unexpected reply from server (" + outcome.unasked + ")");
+                       "Unexpected reply from server (" + outcome.detail + ")");
   case Fault::send_failed:
     return own_failure(relay, kConnectionFailed, "Connection lost while sending the message");
   case Fault::unreadable_text:
     return own_failure(relay, kLocalFailure, "Could not read " + spool_name);
+  case Fault::tls_failed:
+  case Fault::no_starttls:
+  case Fault::login_without_tls:
+  case Fault::no_login_method:
+  case Fault::login_refused:
+    return own_failure(relay, kSecurityFailure, smtp::submission_failure(relay.client, outcome));
+  case Fault::refused:
+    break; // the server's own refusal
   }
   std::string line = smtp::first_line(outcome.reply);
   const ReplyClass kind = smtp::reply_class(outcome.reply);
@@ -71,10 +81,12 @@ Relayed turned_down(Relay &relay, Relayed relayed) {
 // Connection, greeting and HELO; the reply for the client when they fail (a
 // server that turns clients away says so in its greeting: 554, or 421).
 std::optional<Relayed> open_connection(Relay &relay, const std::string &helo_argument) {
-  Relayed greeting =
-      passed_on(relay, smtp::open_session(relay.client, relay.server_host, relay.port), kNoWelcome);
+  Relayed greeting = passed_on(
+      relay, smtp::open_session(relay.client, relay.server_host, relay.port, relay.submission),
+      kNoWelcome);
   if (!positive(greeting)) return turned_down(relay, greeting);
-  Relayed helo = passed_on(relay, smtp::hello(relay.client, helo_argument), kNoReply);
+  Relayed helo =
+      passed_on(relay, smtp::hello(relay.client, helo_argument, relay.submission), kNoReply);
   if (!positive(helo)) return turned_down(relay, helo);
   return std::nullopt;
 }
@@ -85,6 +97,7 @@ bool positive(const Relayed &relayed) { return relayed.kind == ReplyClass::posit
 
 Relayed relay_mail(Relay &relay, const std::string &reverse_path, const std::string &helo_argument,
                    bool reset_first) {
+  if (!relay.unusable.empty()) return {relay.unusable, ReplyClass::transient_negative, true};
   if (!relay.client.stream) {
     if (auto refused = open_connection(relay, helo_argument)) return *refused;
   } else if (reset_first) {

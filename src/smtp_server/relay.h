@@ -15,6 +15,10 @@ namespace smtp_server {
 struct Relay {
   std::string server_host; ///< the server, by name or address
   int port = 0;
+  smtp::Submission submission; ///< TLS and login, when asked for
+  /// When not empty, the reply to every MAIL: the settings or the secret
+  /// could not be read, and no message may go without what they ask for.
+  std::string unusable;
   smtp::Client client; ///< no stream while there is no connection
 };
 

@@ -4,17 +4,21 @@
 // command get the server's own verdicts.
 #pragma once
 
+#include "smtp/submission.h"
+
 #include <string>
 
 namespace smtp_server {
 
 struct SessionSettings {
-  std::string server_host;    ///< the SMTP server, by name or address
-  int port = 0;               ///< its port, as configured
-  std::string host_name;      ///< the machine's own, for the greeting and EHLO
-  std::string sender;         ///< the completed default sender, for MAIL FROM:<>
-  std::string work_directory; ///< for the spool files (g_work; empty: "/tmp")
-  std::string refusal;        ///< when not empty, why nobody is served: the greeting is 421 with it
+  std::string server_host;     ///< the SMTP server, by name or address
+  int port = 0;                ///< its port, as configured
+  std::string host_name;       ///< the machine's own, for the greeting and EHLO
+  std::string sender;          ///< the completed default sender, for MAIL FROM:<>
+  std::string work_directory;  ///< for the spool files (g_work; empty: "/tmp")
+  smtp::Submission submission; ///< TLS and login toward the server
+  std::string unusable;        ///< when not empty, the reply to every MAIL: nothing may be sent
+  std::string refusal; ///< when not empty, why nobody is served: the greeting is 421 with it
 };
 
 /// Serves the session until QUIT or the end of standard input; standard

@@ -10,4 +10,9 @@ inline constexpr char to_lower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+/// a-z become A-Z; every other byte stays.
+inline constexpr char to_upper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 } // namespace ascii

@@ -76,7 +76,7 @@ std::string unasked_after(std::string_view replies, std::string_view reply_read_
   }
   // The command is never sent: QUIT goes instead.
   EXPECT_EQ(command_sent, "QUIT\r\n");
-  return noop.unasked;
+  return noop.detail;
 }
 
 TEST(Command, BytesLeftOverOrWaitingAreARefusalToGoOnNeverTheNextReply) {

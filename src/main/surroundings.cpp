@@ -1,0 +1,45 @@
+#include "main/surroundings.h"
+
+#include "config/secret.h"
+#include "intake/sender.h"
+#include "smtp/connection.h"
+#include "smtp/port.h"
+
+namespace invocation {
+
+const std::string &host_name(Surroundings &around) {
+  if (!around.known_host_name) around.known_host_name = smtp::local_host_name();
+  return *around.known_host_name;
+}
+
+std::string completed_sender(Surroundings &around, const std::string &sender) {
+  return intake::completed_sender(
+      sender, [&around] { return host_name(around); },
+      [&around] { return around.mail_server.domain; });
+}
+
+std::string server_host(Surroundings &around, const RunSettings &settings) {
+  if (!settings.server_host.empty()) return settings.server_host;
+  const std::string &configured = around.quillrun_ini.ini.host;
+  return configured.empty() ? host_name(around) : configured;
+}
+
+int server_port(const Surroundings &around) {
+  return config::submission_port(around.quillrun_ini.ini,
+                                 smtp::smtp_port(around.mail_server.smtp_port));
+}
+
+SubmissionSetup submission_setup(const Surroundings &around) {
+  const config::IniRead &read = around.quillrun_ini;
+  if (!read.failure.empty()) return {{}, read.failure, true};
+  SubmissionSetup setup{read.ini.submission, {}, false};
+  const std::string &user = setup.submission.user;
+  if (user.empty()) return setup;
+  config::SecretRead secret = config::read_secret(read.ini);
+  if (!secret.failure.empty())
+    return {{}, "No password for " + user + ": " + secret.failure, false};
+  setup.submission.secret = std::move(secret.secret);
+  return setup;
+}
+
+} // namespace invocation

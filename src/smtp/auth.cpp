@@ -1,0 +1,101 @@
+#include "smtp/auth.h"
+
+#include <algorithm>
+
+namespace smtp {
+namespace {
+
+constexpr std::string_view kHidden = "<hidden>\r\n";
+
+bool offers(const Capabilities &offered, std::string_view mechanism) {
+  return std::find(offered.auth.begin(), offered.auth.end(), mechanism) != offered.auth.end();
+}
+
+// A reply to AUTH that is neither a challenge nor the success ends the login.
+Outcome refused(Outcome outcome) {
+  if (outcome.fault == Fault::none) outcome.fault = Fault::login_refused;
+  return outcome;
+}
+
+bool is(const Outcome &outcome, int code) {
+  return outcome.fault == Fault::none && outcome.reply.code == code;
+}
+
+// RFC 4954 4: 334 asks for more, 235 says the client is in.
+constexpr int kChallenge = 334;
+constexpr int kLoggedIn = 235;
+
+Outcome answered(Outcome outcome) { return is(outcome, kLoggedIn) ? outcome : refused(outcome); }
+
+} // namespace
+
+std::string base64(std::string_view bytes) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string encoded;
+  for (std::size_t at = 0; at < bytes.size(); at += 3) {
+    std::uint32_t group = 0;
+    const std::size_t count = std::min<std::size_t>(3, bytes.size() - at);
+    for (std::size_t i = 0; i < 3; ++i) {
+      group <<= 8;
+      if (i < count) group |= static_cast<unsigned char>(bytes[at + i]);
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+      encoded += i <= count ? kAlphabet[(group >> (18 - 6 * i)) & 0x3F] : '=';
+    }
+  }
+  return encoded;
+}
+
+std::optional<AuthMethod> chosen_mechanism(AuthMethod asked, const Capabilities &offered) {
+  switch (asked) {
+  case AuthMethod::offered:
+    if (offers(offered, "PLAIN")) return AuthMethod::plain;
+    if (offers(offered, "LOGIN")) return AuthMethod::login;
+    return std::nullopt;
+  case AuthMethod::plain:
+    return offers(offered, "PLAIN") ? std::optional(asked) : std::nullopt;
+  case AuthMethod::login:
+    return offers(offered, "LOGIN") ? std::optional(asked) : std::nullopt;
+  case AuthMethod::xoauth2:
+    return offers(offered, "XOAUTH2") ? std::optional(asked) : std::nullopt;
+  }
+  return std::nullopt;
+}
+
+Outcome log_in(Client &client, AuthMethod mechanism, const std::string &user,
+               const std::string &secret) {
+  const auto limit = client.limits.reply;
+  switch (mechanism) {
+  case AuthMethod::offered:
+  case AuthMethod::plain: {
+    // RFC 4616 2: authorization identity (none), user, password, NUL-separated.
+    const std::string response = base64(std::string(1, '\0') + user + '\0' + secret);
+    return answered(
+        command(client, "AUTH PLAIN " + response + "\r\n", limit, "AUTH PLAIN <hidden>\r\n"));
+  }
+  case AuthMethod::login: {
+    Outcome step = command(client, "AUTH LOGIN\r\n", limit);
+    for (const std::string *answer : {&user, &secret}) {
+      if (!is(step, kChallenge)) return refused(step);
+      step = command(client, base64(*answer) + "\r\n", limit, kHidden);
+    }
+    return answered(step);
+  }
+  case AuthMethod::xoauth2: {
+    const std::string response = base64("user=" + user +
+                                        "\x01"
+                                        "auth=Bearer " +
+                                        secret + "\x01\x01");
+    Outcome step =
+        command(client, "AUTH XOAUTH2 " + response + "\r\n", limit, "AUTH XOAUTH2 <hidden>\r\n");
+    // A refused token comes as a challenge holding the error; the empty
+    // answer asks for the final reply.
+    if (is(step, kChallenge)) step = command(client, "\r\n", limit);
+    return answered(step);
+  }
+  }
+  return {};
+}
+
+} // namespace smtp
