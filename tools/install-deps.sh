@@ -4,7 +4,8 @@
 set -eu
 packages="cmake ninja-build g++ make libgtest-dev python3 python3-aiosmtpd iproute2 util-linux hostname
   g++-mingw-w64-x86-64 wine wine64 clang clang-format libclang-rt-14-dev
-  mandoc nsis lintian dpkg-dev file php-cli php-symfony-mailer php-swiftmailer s-nail"
+  mandoc nsis lintian dpkg-dev file php-cli php-symfony-mailer php-swiftmailer s-nail
+  libssl-dev openssl"
 missing=""
 for package in $packages; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||

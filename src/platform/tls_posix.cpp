@@ -1,0 +1,363 @@
+// OpenSSL 3 over memory BIOs: OpenSSL never sees the socket. It reads what
+// the server sent from one memory BIO and writes what goes to the server
+// into another; every byte crosses the plain stream's own send_some and
+// receive_some, with their time limits.
+#include "platform/tls.h"
+
+#include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The failures as a user reads them after "TLS with HOST failed: ".
+constexpr const char *kNotTrusted = "certificate not trusted";
+constexpr const char *kExpired = "certificate expired";
+constexpr const char *kNotYetValid = "certificate not yet valid";
+constexpr const char *kCertificateIsFor = "certificate is for ";
+constexpr const char *kOldProtocol = "server offers only TLS 1.1 or older";
+constexpr const char *kClearText = "server answered in clear text, not TLS";
+constexpr const char *kUnreadableCaFile = "cannot read CA file ";
+constexpr const char *kConnectionLost = "connection lost during the handshake";
+constexpr const char *kNoAnswer = "no answer during the handshake";
+
+struct VerifyRow {
+  long result;
+  const char *failure; ///< nullptr: the certificate's names follow kCertificateIsFor
+};
+
+// The verdicts of the chain check a user can act on; any other is shown in
+// OpenSSL's words.
+constexpr VerifyRow kVerifyRows[] = {
+    {X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT, kNotTrusted},
+    {X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, kNotTrusted},
+    {X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, kNotTrusted},
+    {X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, kNotTrusted},
+    {X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE, kNotTrusted},
+    {X509_V_ERR_CERT_HAS_EXPIRED, kExpired},
+    {X509_V_ERR_CERT_NOT_YET_VALID, kNotYetValid},
+    {X509_V_ERR_HOSTNAME_MISMATCH, nullptr},
+    {X509_V_ERR_IP_ADDRESS_MISMATCH, nullptr},
+};
+
+// The plain text of one record (RFC 8446 5.1), and room to receive at least
+// one whole record as it travels (2^14 + 256 + 5 bytes, 5.2).
+constexpr std::size_t kRecordText = 16384;
+constexpr std::size_t kReceiveSize = 32768;
+
+struct ContextFree {
+  void operator()(SSL_CTX *context) const { SSL_CTX_free(context); }
+};
+struct SslFree {
+  void operator()(SSL *ssl) const { SSL_free(ssl); }
+};
+using Context = std::unique_ptr<SSL_CTX, ContextFree>;
+using Ssl = std::unique_ptr<SSL, SslFree>;
+
+struct Connection {
+  std::unique_ptr<Stream> plain;
+  Ssl ssl;
+  BIO *incoming = nullptr; ///< owned by `ssl`: what the server sent, for OpenSSL to read
+  BIO *outgoing = nullptr; ///< owned by `ssl`: what OpenSSL wrote, for the server
+  std::string unsent;      ///< of that, what the plain stream has not taken yet
+  bool broken = false;     ///< a fatal error or a record sent in part: nothing more goes
+};
+
+enum class Moved { done, timed_out, lost };
+
+int milliseconds_left(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX));
+}
+
+Clock::time_point deadline_in(int timeout_ms) {
+  return Clock::now() + std::chrono::milliseconds(timeout_ms);
+}
+
+// Sends everything OpenSSL has written for the server, before `deadline`.
+Moved send_output(Connection &connection, Clock::time_point deadline) {
+  char chunk[kReceiveSize];
+  for (int size;
+       (size = BIO_read(connection.outgoing, chunk, static_cast<int>(sizeof chunk))) > 0;) {
+    connection.unsent.append(chunk, static_cast<std::size_t>(size));
+  }
+  while (!connection.unsent.empty()) {
+    Transfer sent = connection.plain->send_some(connection.unsent, milliseconds_left(deadline));
+    if (sent.count < 0) return Moved::lost;
+    if (sent.timed_out) return Moved::timed_out;
+    connection.unsent.erase(0, static_cast<std::size_t>(sent.count));
+  }
+  return Moved::done;
+}
+
+// One receive from the server, waiting until `deadline`, into OpenSSL's
+// input. A close counts as lost: the server must end with close_notify
+// (RFC 8446 6.1), so a bare close may have cut the text short.
+Moved receive_input(Connection &connection, Clock::time_point deadline) {
+  char chunk[kReceiveSize];
+  Transfer got = connection.plain->receive_some(chunk, sizeof chunk, milliseconds_left(deadline));
+  if (got.timed_out) return Moved::timed_out;
+  if (got.count <= 0) return Moved::lost;
+  BIO_write(connection.incoming, chunk, static_cast<int>(got.count));
+  return Moved::done;
+}
+
+// A TLS record begins with its content type, 20 to 24 (RFC 8446 5.1),
+// never with a printable character: a server that begins so speaks in
+// clear text, as an SMTP server greets ("220 ...").
+bool begins_in_clear_text(BIO *incoming) {
+  char *bytes = nullptr;
+  long size = BIO_get_mem_data(incoming, &bytes);
+  return size > 0 && bytes[0] >= ' ' && bytes[0] <= '~';
+}
+
+std::string printable(const unsigned char *bytes, int size) {
+  std::string text;
+  for (int at = 0; at < size; ++at) {
+    char c = static_cast<char>(bytes[at]);
+    text += c > ' ' && c <= '~' ? c : '?';
+  }
+  return text;
+}
+
+std::string address_text(const ASN1_OCTET_STRING *address) {
+  char text[INET6_ADDRSTRLEN] = "?";
+  int size = ASN1_STRING_length(address);
+  if (size == 4 || size == 16) {
+    inet_ntop(size == 4 ? AF_INET : AF_INET6, ASN1_STRING_get0_data(address), text, sizeof text);
+  }
+  return text;
+}
+
+// The DNS names and IP addresses of the certificate's subject alternative
+// names; its subject's common name when it has none (RFC 6125 6.4.4).
+std::vector<std::string> certificate_names(X509 *certificate) {
+  std::vector<std::string> names;
+  auto *alternatives = static_cast<GENERAL_NAMES *>(
+      X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
+  for (int at = 0; at < sk_GENERAL_NAME_num(alternatives); ++at) {
+    const GENERAL_NAME *name = sk_GENERAL_NAME_value(alternatives, at);
+    if (name->type == GEN_DNS) {
+      names.push_back(
+          printable(ASN1_STRING_get0_data(name->d.dNSName), ASN1_STRING_length(name->d.dNSName)));
+    } else if (name->type == GEN_IPADD) {
+      names.push_back(address_text(name->d.iPAddress));
+    }
+  }
+  GENERAL_NAMES_free(alternatives);
+  if (!names.empty()) return names;
+  X509_NAME *subject = X509_get_subject_name(certificate);
+  int common_name = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
+  if (common_name >= 0) {
+    const ASN1_STRING *value = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, common_name));
+    names.push_back(printable(ASN1_STRING_get0_data(value), ASN1_STRING_length(value)));
+  }
+  return names;
+}
+
+std::string joined(const std::vector<std::string> &names) {
+  std::string text;
+  for (const std::string &name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
+// The server's own certificate, first of the chain it sent (kept even when
+// the chain failed its check).
+X509 *server_certificate(SSL *ssl) {
+  STACK_OF(X509) *chain = SSL_get_peer_cert_chain(ssl);
+  return sk_X509_num(chain) > 0 ? sk_X509_value(chain, 0) : nullptr;
+}
+
+std::string verify_failure(SSL *ssl, long result) {
+  for (const VerifyRow &row : kVerifyRows) {
+    if (row.result != result) continue;
+    if (row.failure) return row.failure;
+    X509 *certificate = server_certificate(ssl);
+    return kCertificateIsFor + (certificate ? joined(certificate_names(certificate)) : "");
+  }
+  return std::string("handshake failed (") + X509_verify_cert_error_string(result) + ")";
+}
+
+std::string openssl_failure(unsigned long code) {
+  const char *reason = ERR_reason_error_string(code);
+  return std::string("handshake failed (") +
+         (reason ? reason : "OpenSSL error " + std::to_string(code)) + ")";
+}
+
+bool refuses_old_protocol(unsigned long code) {
+  if (ERR_GET_LIB(code) != ERR_LIB_SSL) return false;
+  int reason = ERR_GET_REASON(code);
+  // The server's protocol_version alert to our TLS 1.2 minimum, or its
+  // answer with a version below it.
+  return reason == SSL_R_TLSV1_ALERT_PROTOCOL_VERSION || reason == SSL_R_UNSUPPORTED_PROTOCOL ||
+         reason == SSL_R_VERSION_TOO_LOW;
+}
+
+std::string handshake_failure(SSL *ssl, unsigned long code) {
+  long verified = SSL_get_verify_result(ssl);
+  if (verified != X509_V_OK) return verify_failure(ssl, verified);
+  if (refuses_old_protocol(code)) return kOldProtocol;
+  return openssl_failure(code);
+}
+
+std::string moved_failure(Moved moved) {
+  return moved == Moved::timed_out ? kNoAnswer : kConnectionLost;
+}
+
+// Runs the handshake to its end before `deadline`; empty, or why it failed.
+std::string handshake(Connection &connection, Clock::time_point deadline) {
+  for (bool first_answer = true;; first_answer = false) {
+    ERR_clear_error();
+    int result = SSL_connect(connection.ssl.get());
+    int error = SSL_get_error(connection.ssl.get(), result);
+    unsigned long code = ERR_peek_error();
+    if (result != 1 && error != SSL_ERROR_WANT_READ) {
+      // The alert OpenSSL wrote tells the server why, if it goes at once.
+      send_output(connection, Clock::now());
+      return handshake_failure(connection.ssl.get(), code);
+    }
+    Moved sent = send_output(connection, deadline);
+    if (sent != Moved::done) return moved_failure(sent);
+    if (result == 1) return {};
+    Moved received = receive_input(connection, deadline);
+    if (received != Moved::done) return moved_failure(received);
+    if (first_answer && begins_in_clear_text(connection.incoming)) return kClearText;
+  }
+}
+
+class TlsStream final : public Stream {
+public:
+  explicit TlsStream(Connection connection) : connection_(std::move(connection)) {}
+
+  // close_notify (RFC 8446 6.1) if it goes at once; the server's is not
+  // awaited.
+  ~TlsStream() override {
+    if (connection_.broken) return;
+    ERR_clear_error();
+    SSL_shutdown(connection_.ssl.get());
+    send_output(connection_, Clock::now());
+    ERR_clear_error();
+  }
+  TlsStream(const TlsStream &) = delete;
+  TlsStream &operator=(const TlsStream &) = delete;
+
+  // One record of `data` at most, sent whole before the time runs out.
+  Transfer send_some(std::string_view data, int timeout_ms) override {
+    if (connection_.broken) return {-1, false};
+    if (data.empty()) return {0, false};
+    const Clock::time_point deadline = deadline_in(timeout_ms);
+    ERR_clear_error();
+    int size = static_cast<int>(std::min(data.size(), kRecordText));
+    int written = SSL_write(connection_.ssl.get(), data.data(), size);
+    if (written <= 0) return broken();
+    Moved sent = send_output(connection_, deadline);
+    if (sent == Moved::timed_out) {
+      connection_.broken = true;
+      return {0, true};
+    }
+    if (sent == Moved::lost) return broken();
+    return {written, false};
+  }
+
+  // Records that carry no data (TLS 1.3 session tickets, RFC 8446 4.6.1)
+  // are taken in passing: the wait goes on for data, the end or the time.
+  Transfer receive_some(char *buffer, std::size_t capacity, int timeout_ms) override {
+    if (connection_.broken) return {-1, false};
+    const Clock::time_point deadline = deadline_in(timeout_ms);
+    int size = static_cast<int>(std::min<std::size_t>(capacity, INT_MAX));
+    for (bool received_once = false;; received_once = true) {
+      ERR_clear_error();
+      int got = SSL_read(connection_.ssl.get(), buffer, size);
+      if (got > 0) return {got, false};
+      int error = SSL_get_error(connection_.ssl.get(), got);
+      if (error == SSL_ERROR_ZERO_RETURN) return {0, false};
+      if (error != SSL_ERROR_WANT_READ) return broken();
+      // What OpenSSL answered in passing (an alert, a key update) goes first.
+      if (send_output(connection_, deadline) != Moved::done) return broken();
+      if (received_once && milliseconds_left(deadline) == 0) return {0, true};
+      Moved received = receive_input(connection_, deadline);
+      if (received == Moved::timed_out) return {0, true};
+      if (received == Moved::lost) return broken();
+    }
+  }
+
+  void send_without_delay() override { connection_.plain->send_without_delay(); }
+
+private:
+  Transfer broken() {
+    connection_.broken = true;
+    return {-1, false};
+  }
+
+  Connection connection_;
+};
+
+// The roots: the system's, or only the certificates of `ca_file`.
+bool trust(SSL_CTX *context, const std::string &ca_file) {
+  if (ca_file.empty()) return SSL_CTX_set_default_verify_paths(context) == 1;
+  return SSL_CTX_load_verify_locations(context, ca_file.c_str(), nullptr) == 1;
+}
+
+// The name the certificate must bear, and the SNI (RFC 6066 3: none for an
+// address literal).
+bool aim_at(SSL *ssl, const std::string &server) {
+  std::string address = server;
+  if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
+    address = address.substr(1, address.size() - 2);
+  }
+  unsigned char binary[16];
+  if (inet_pton(AF_INET, address.c_str(), binary) == 1 ||
+      inet_pton(AF_INET6, address.c_str(), binary) == 1) {
+    return X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), address.c_str()) == 1;
+  }
+  SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+  return SSL_set_tlsext_host_name(ssl, server.c_str()) == 1 &&
+         SSL_set1_host(ssl, server.c_str()) == 1;
+}
+
+TlsStart failed(std::string failure) { return {nullptr, std::move(failure)}; }
+
+} // namespace
+
+TlsStart start_tls(std::unique_ptr<Stream> plain, const std::string &server,
+                   const std::string &ca_file, int timeout_ms) {
+  const Clock::time_point deadline = deadline_in(timeout_ms);
+  ERR_clear_error();
+  Context context(SSL_CTX_new(TLS_client_method()));
+  if (!context) return failed(openssl_failure(ERR_peek_error()));
+  SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+  SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+  // A server's renegotiation would need a handshake inside a send.
+  SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION);
+  if (!trust(context.get(), ca_file)) return failed(kUnreadableCaFile + ca_file);
+
+  Connection connection;
+  connection.plain = std::move(plain);
+  connection.ssl.reset(SSL_new(context.get()));
+  if (!connection.ssl) return failed(openssl_failure(ERR_peek_error()));
+  connection.incoming = BIO_new(BIO_s_mem());
+  connection.outgoing = BIO_new(BIO_s_mem());
+  if (!connection.incoming || !connection.outgoing) {
+    BIO_free(connection.incoming);
+    BIO_free(connection.outgoing);
+    return failed(openssl_failure(ERR_peek_error()));
+  }
+  SSL_set_bio(connection.ssl.get(), connection.incoming, connection.outgoing);
+  if (!aim_at(connection.ssl.get(), server)) return failed(openssl_failure(ERR_peek_error()));
+
+  std::string failure = handshake(connection, deadline);
+  if (!failure.empty()) return failed(std::move(failure));
+  return {std::make_unique<TlsStream>(std::move(connection)), {}};
+}
+
+} // namespace platform
