@@ -36,16 +36,25 @@ struct QuillrunIni {
 
 struct IniRead {
   QuillrunIni ini;
-  std::string failure; ///< "FILE line N: REASON" (no "-ERR", no line end); empty when sound
+  /// "FILE line N: REASON", or "FILE: cannot be read (REASON)" (no "-ERR",
+  /// no line end); empty when sound
+  std::string failure;
 };
 
-/// The settings of `text`, the contents of the file `path`.
+/// The settings of `text`, the contents of the file `path` (found is set).
+/// The first unknown key or bad value is the failure: "unknown key KEY",
+/// "KEY has no value", "KEY is given twice", "port must be a number from 1
+/// to 65535", "tls must be starttls, implicit or off", "auth must be plain,
+/// login or xoauth2", "only one of password_file, password_command and
+/// password may be given".
 IniRead parse_quillrun_ini(std::string_view text, const std::string &path);
 
-/// The settings file: the one QUILLRUN_INI names, else "/etc/quillrun.ini"
-/// (on Windows "quillrun.ini" in the folder of quillrun.exe). A default file
-/// that does not exist is no settings file, and no failure; one that
-/// QUILLRUN_INI names must be readable.
+/// The settings file: the one QUILLRUN_INI names (when set and not empty),
+/// else "/etc/quillrun.ini" (on Windows "quillrun.ini" in the folder of
+/// quillrun.exe). A default file that does not exist is no settings file,
+/// and no failure; one that QUILLRUN_INI names, or a default one that
+/// exists, must be a readable regular file, else the failure is "FILE:
+/// cannot be read (REASON)".
 IniRead read_quillrun_ini();
 
 /// The port to connect to: `port` when set, else 587 for STARTTLS and 465

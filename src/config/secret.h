@@ -18,10 +18,12 @@ struct SecretRead {
 };
 
 /// The secret for `ini.submission.user`: the first line of the
-/// `password_file`, the first line of what `password_command` writes on its
-/// standard output (run through the system's command interpreter, ended
-/// after kSecretCommandMs; a non-zero exit is a failure), or `password`
-/// itself. An empty secret, or none given, is a failure. A file holding a
+/// `password_file` (without its CR LF, or a UTF-8 byte order mark before
+/// it), the first line of what `password_command` writes on its standard
+/// output (run through the system's command interpreter with standard input
+/// and standard error on the null device, ended after kSecretCommandMs; a
+/// non-zero exit is a failure), or `password` itself. An empty line, or no
+/// source given, is a failure. A file holding a
 /// secret (the `password_file`, or quillrun.ini when it holds `password`)
 /// is refused when others may read it or anyone but its owner may write it;
 /// on Windows when its access list lets Everyone, Users or Authenticated

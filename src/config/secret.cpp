@@ -1,0 +1,91 @@
+#include "config/secret.h"
+
+#include "platform/command_output.h"
+#include "platform/settings_file.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+
+namespace config {
+namespace {
+
+// Notepad saves UTF-8 with a byte order mark; it is no part of the password.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+SecretRead refused(std::string reason) { return {{}, std::move(reason)}; }
+
+// `text` up to its first LF, without the CRs that end it.
+std::string first_line(std::string_view text) {
+  text = text.substr(0, std::min(text.find('\n'), text.size()));
+  while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  return std::string(text);
+}
+
+// Empty when `file` (at `path`) was read and is closed to others, else why not.
+std::string fault_of(const platform::FileText &file, const std::string &path) {
+  if (!file.error.empty()) return "cannot read " + path + " (" + file.error + ")";
+  switch (file.exposure) {
+  case platform::Exposure::read_by_others:
+    return path + " may be read by others (" + platform::closing_command(path) + ")";
+  case platform::Exposure::written_by_others:
+    return path + " may be written by others (" + platform::closing_command(path) + ")";
+  case platform::Exposure::owner_only:
+    break;
+  }
+  return {};
+}
+
+SecretRead from_file(const std::string &path) {
+  const platform::FileText file = platform::read_secret_file(path);
+  std::string fault = fault_of(file, path);
+  if (!fault.empty()) return refused(fault);
+  std::string_view text = file.text;
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+  std::string line = first_line(text);
+  if (line.empty()) return refused("the first line of " + path + " is empty");
+  return {line, {}};
+}
+
+SecretRead from_command(const std::string &command) {
+  const platform::CommandRun run = platform::run_command(command, kSecretCommandMs);
+  if (!run.error.empty()) return refused("password_command could not be run (" + run.error + ")");
+  if (run.timed_out) {
+    return refused("password_command took longer than " + std::to_string(kSecretCommandMs / 1000) +
+                   " seconds");
+  }
+  if (run.signal != 0) {
+    return refused("password_command failed (signal " + std::to_string(run.signal) + ")");
+  }
+  if (run.exit_status != 0) {
+    return refused("password_command failed (exit status " + std::to_string(run.exit_status) + ")");
+  }
+  std::string line = first_line(run.first_line);
+  if (line.empty()) return refused("password_command gave an empty line");
+  return {line, {}};
+}
+
+// The `password` of quillrun.ini, which must then be closed to others itself.
+SecretRead from_settings(const QuillrunIni &ini) {
+  std::string fault = fault_of(platform::read_secret_file(ini.path), ini.path);
+  if (!fault.empty()) return refused(fault);
+  return {ini.secret_setting, {}};
+}
+
+} // namespace
+
+SecretRead read_secret(const QuillrunIni &ini) {
+  switch (ini.secret_source) {
+  case SecretSource::file:
+    return from_file(ini.secret_setting);
+  case SecretSource::command:
+    return from_command(ini.secret_setting);
+  case SecretSource::inline_text:
+    return from_settings(ini);
+  case SecretSource::none:
+    break;
+  }
+  return refused("no password_file, password_command or password in " + ini.path);
+}
+
+} // namespace config

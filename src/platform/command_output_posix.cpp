@@ -1,0 +1,122 @@
+#include "platform/command_output.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int milliseconds_left(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// The child in a process group of its own, which a timeout kills whole; the
+// signals quillrun ignores (SIGPIPE, SIGXFSZ) back to their defaults, since
+// an ignored signal stays ignored across exec; nothing of quillrun's open
+// but the three standard descriptors (its socket is not close-on-exec).
+int spawn_shell(const std::string &command, int output, pid_t &pid) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  sigaddset(&signals, SIGPIPE);
+  sigaddset(&signals, SIGXFSZ);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  char shell[] = "sh";
+  char option[] = "-c";
+  char *argv[] = {shell, option, const_cast<char *>(command.c_str()), nullptr};
+  int spawned = posix_spawn(&pid, "/bin/sh", &actions, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  return spawned;
+}
+
+// Reads `output` to its end, keeping the first line; false when the
+// deadline came first.
+bool read_first_line(int output, Clock::time_point deadline, std::string &line) {
+  bool line_ended = false;
+  char block[4096];
+  for (;;) {
+    pollfd ready{output, POLLIN, 0};
+    int polled = poll(&ready, 1, milliseconds_left(deadline));
+    if (polled == 0) return false;
+    if (polled < 0 && errno == EINTR) continue;
+    ssize_t count = polled < 0 ? -1 : read(output, block, sizeof block);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return true;
+    std::string_view got(block, static_cast<std::size_t>(count));
+    if (line_ended) continue;
+    std::size_t end = got.find('\n');
+    line_ended = end != std::string_view::npos;
+    line.append(got.substr(0, end));
+  }
+}
+
+// Its status once it has exited; false when the deadline came first. The
+// output may end before the process does.
+bool wait_until(pid_t pid, Clock::time_point deadline, int &status) {
+  for (;;) {
+    pid_t waited = waitpid(pid, &status, WNOHANG);
+    if (waited == pid || (waited < 0 && errno != EINTR)) return true;
+    if (milliseconds_left(deadline) == 0) return false;
+    poll(nullptr, 0, 10);
+  }
+}
+
+} // namespace
+
+CommandRun run_command(const std::string &command, int timeout_ms) {
+  CommandRun run;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  int pipe_ends[2];
+  if (pipe2(pipe_ends, O_CLOEXEC) != 0) {
+    run.error = std::strerror(errno);
+    return run;
+  }
+  pid_t pid = 0;
+  int spawned = spawn_shell(command, pipe_ends[1], pid);
+  close(pipe_ends[1]);
+  if (spawned != 0) {
+    close(pipe_ends[0]);
+    run.error = std::strerror(spawned);
+    return run;
+  }
+  int status = 0;
+  run.timed_out = !read_first_line(pipe_ends[0], deadline, run.first_line) ||
+                  !wait_until(pid, deadline, status);
+  close(pipe_ends[0]);
+  if (run.timed_out) {
+    // Killed before it is reaped, so its group's number is still its own.
+    kill(-pid, SIGKILL);
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return run;
+  }
+  if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  return run;
+}
+
+} // namespace platform

@@ -1,0 +1,253 @@
+#include "config/quillrun_ini.h"
+
+#include "platform/settings_file.h"
+
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
+namespace config {
+namespace {
+
+constexpr const char *kPath = "/etc/quillrun.ini";
+
+const char *tls_name(smtp::TlsMode mode) {
+  switch (mode) {
+  case smtp::TlsMode::off:
+    return "off";
+  case smtp::TlsMode::starttls:
+    return "starttls";
+  case smtp::TlsMode::implicit:
+    return "implicit";
+  }
+  return "?";
+}
+
+const char *auth_name(smtp::AuthMethod method) {
+  switch (method) {
+  case smtp::AuthMethod::offered:
+    return "offered";
+  case smtp::AuthMethod::plain:
+    return "plain";
+  case smtp::AuthMethod::login:
+    return "login";
+  case smtp::AuthMethod::xoauth2:
+    return "xoauth2";
+  }
+  return "?";
+}
+
+const char *source_name(SecretSource source) {
+  switch (source) {
+  case SecretSource::none:
+    return "none";
+  case SecretSource::file:
+    return "file";
+  case SecretSource::command:
+    return "command";
+  case SecretSource::inline_text:
+    return "password";
+  }
+  return "?";
+}
+
+// Every setting in one line, so that a row states them all at once.
+std::string described(const QuillrunIni &ini) {
+  return "host=" + ini.host + " port=" + std::to_string(ini.port) +
+         " tls=" + tls_name(ini.submission.tls) + " ca=" + ini.submission.tls_ca_file +
+         " user=" + ini.submission.user + " auth=" + auth_name(ini.submission.auth) +
+         " secret=" + source_name(ini.secret_source) + ":" + ini.secret_setting;
+}
+
+TEST(ParseQuillrunIni, TakesEveryKeyAndPassesOverCommentsSectionsAndBlankLines) {
+  struct Row {
+    const char *name;
+    std::string text;
+    std::string settings;
+  };
+  const std::string none = "host= port=0 tls=off ca= user= auth=offered secret=none:";
+  const std::vector<Row> rows = {
+      {"empty file", "", none},
+      {"every key",
+       "host smtp.example.com\nport 2525\ntls starttls\ntls_ca_file /etc/ca.pem\nuser alice\n"
+       "auth login\npassword_file /etc/quillrun.secret\n",
+       "host=smtp.example.com port=2525 tls=starttls ca=/etc/ca.pem user=alice auth=login "
+       "secret=file:/etc/quillrun.secret"},
+      {"a command with its arguments", "password_command gpg -q -d /etc/token.gpg\n",
+       "host= port=0 tls=off ca= user= auth=offered secret=command:gpg -q -d /etc/token.gpg"},
+      {"the password itself, inner blanks kept", "password two  words\n",
+       "host= port=0 tls=off ca= user= auth=offered secret=password:two  words"},
+      {"implicit TLS by default on 465", "port 465\n",
+       "host= port=465 tls=implicit ca= user= auth=offered secret=none:"},
+      {"STARTTLS by default on 587", "port 587\n",
+       "host= port=587 tls=starttls ca= user= auth=offered secret=none:"},
+      {"no TLS by default on another port", "port 25\n",
+       "host= port=25 tls=off ca= user= auth=offered secret=none:"},
+      {"tls given wins over the port", "tls off\nport 465\n",
+       "host= port=465 tls=off ca= user= auth=offered secret=none:"},
+      {"tls given on another port", "port 2465\ntls implicit\n",
+       "host= port=2465 tls=implicit ca= user= auth=offered secret=none:"},
+      {"the largest port, leading zeros", "port 065535\n",
+       "host= port=65535 tls=off ca= user= auth=offered secret=none:"},
+      {"words in capitals", "tls STARTTLS\nauth XOAUTH2\n",
+       "host= port=0 tls=starttls ca= user= auth=xoauth2 secret=none:"},
+      {"auth plain", "auth plain\n", "host= port=0 tls=off ca= user= auth=plain secret=none:"},
+      {"comments, sections, blank lines",
+       "# host a\n; host b\n\n \t\n[smtp]\n  # indented\nhost c\n",
+       "host=c port=0 tls=off ca= user= auth=offered secret=none:"},
+      {"CR LF line ends, last line without one", "host a\r\nuser b",
+       "host=a port=0 tls=off ca= user=b auth=offered secret=none:"},
+      {"byte order mark", "\xEF\xBB\xBFhost a\n",
+       "host=a port=0 tls=off ca= user= auth=offered secret=none:"},
+      {"blanks around the value and before the key", "  host\t a b \t\r\n",
+       "host=a b port=0 tls=off ca= user= auth=offered secret=none:"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    IniRead read = parse_quillrun_ini(row.text, kPath);
+    EXPECT_EQ(read.failure, "");
+    EXPECT_TRUE(read.ini.found);
+    EXPECT_EQ(read.ini.path, kPath);
+    EXPECT_EQ(described(read.ini), row.settings);
+  }
+}
+
+TEST(ParseQuillrunIni, AnUnknownKeyOrABadValueNamesTheFileTheLineAndTheKey) {
+  struct Row {
+    const char *name;
+    std::string text;
+    std::string failure;
+  };
+  const std::vector<Row> rows = {
+      {"a misspelt key", "user alice\npasword_file /etc/pw\n",
+       "/etc/quillrun.ini line 2: unknown key pasword_file"},
+      {"an unclosed section", "[smtp\n", "/etc/quillrun.ini line 1: unknown key [smtp"},
+      {"lines counted past comments, CR LF and blank lines", "# x\r\n\r\n[s]\r\nport x\r\n",
+       "/etc/quillrun.ini line 4: port must be a number from 1 to 65535"},
+      {"port 0", "port 0\n", "/etc/quillrun.ini line 1: port must be a number from 1 to 65535"},
+      {"port 65536", "port 65536\n",
+       "/etc/quillrun.ini line 1: port must be a number from 1 to 65535"},
+      {"a port past any integer", "port 99999999999999999999\n",
+       "/etc/quillrun.ini line 1: port must be a number from 1 to 65535"},
+      {"a signed port", "port +587\n",
+       "/etc/quillrun.ini line 1: port must be a number from 1 to 65535"},
+      {"a port with a blank inside", "port 5 87\n",
+       "/etc/quillrun.ini line 1: port must be a number from 1 to 65535"},
+      {"tls", "tls yes\n", "/etc/quillrun.ini line 1: tls must be starttls, implicit or off"},
+      {"auth", "auth cram-md5\n", "/etc/quillrun.ini line 1: auth must be plain, login or xoauth2"},
+      {"a key without a value", "host smtp\nuser \t\r\n",
+       "/etc/quillrun.ini line 2: user has no value"},
+      {"a key given twice", "host a\nhost b\n", "/etc/quillrun.ini line 2: host is given twice"},
+      {"two secret sources", "password_file /a\npassword_command cat /b\n",
+       "/etc/quillrun.ini line 2: only one of password_file, password_command and password may "
+       "be given"},
+      {"a password beside a file", "password x\npassword_file /a\n",
+       "/etc/quillrun.ini line 2: only one of password_file, password_command and password may "
+       "be given"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(parse_quillrun_ini(row.text, kPath).failure, row.failure);
+  }
+}
+
+TEST(SubmissionPort, ThePortGivenElseTheOneOfTheTlsModeElseTheMailServers) {
+  struct Row {
+    const char *text;
+    int port;
+  };
+  const std::vector<Row> rows = {
+      {"port 2525\ntls implicit\n", 2525},
+      {"tls starttls\n", 587},
+      {"tls implicit\n", 465},
+      {"user alice\n", 26},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(submission_port(parse_quillrun_ini(row.text, kPath).ini, 26), row.port);
+  }
+}
+
+// QUILLRUN_INI set for the length of a test.
+struct NamedSettings {
+  explicit NamedSettings(const std::string &path) {
+#ifdef _WIN32
+    _putenv_s(kQuillrunIniVariable, path.c_str());
+#else
+    setenv(kQuillrunIniVariable, path.c_str(), 1);
+#endif
+  }
+  ~NamedSettings() {
+#ifdef _WIN32
+    _putenv_s(kQuillrunIniVariable, "");
+#else
+    unsetenv(kQuillrunIniVariable);
+#endif
+  }
+};
+
+TEST(ReadQuillrunIni, ReadsTheFileQuillrunIniNamesWhichMustBeThere) {
+  unit::ScratchDirectory scratch;
+  const std::string path = scratch.file("quillrun.ini");
+  unit::write_file(path, "host smtp.example.com\nport 465\n");
+  {
+    NamedSettings named(path);
+    IniRead read = read_quillrun_ini();
+    EXPECT_EQ(read.failure, "");
+    EXPECT_TRUE(read.ini.found);
+    EXPECT_EQ(read.ini.path, path);
+    EXPECT_EQ(read.ini.host, "smtp.example.com");
+    EXPECT_EQ(read.ini.submission.tls, smtp::TlsMode::implicit);
+  }
+  const std::string missing = scratch.file("missing.ini");
+  NamedSettings named(missing);
+  IniRead read = read_quillrun_ini();
+  EXPECT_FALSE(read.ini.found);
+  EXPECT_EQ(read.failure, missing + ": cannot be read (No such file or directory)");
+}
+
+TEST(ReadQuillrunIni, AMissingDefaultFileIsNoSettingsFileAndNoFailure) {
+  if (std::filesystem::exists(platform::default_settings_path())) {
+    GTEST_SKIP() << platform::default_settings_path() << " exists on this machine";
+  }
+  IniRead read = read_quillrun_ini();
+  EXPECT_EQ(read.failure, "");
+  EXPECT_FALSE(read.ini.found);
+  NamedSettings empty("");
+  EXPECT_EQ(read_quillrun_ini().failure, "") << "an empty QUILLRUN_INI names no file";
+}
+
+#ifdef _WIN32
+TEST(DefaultSettingsPath, IsQuillrunIniBesideTheExecutable) {
+  char module[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, module, MAX_PATH);
+  std::string folder(module, length);
+  folder.resize(folder.find_last_of('\\') + 1);
+  EXPECT_EQ(platform::default_settings_path(), folder + "quillrun.ini");
+}
+#else
+TEST(ReadQuillrunIni, AFifoOrADirectoryNamedIsRefusedNeverWaitedOn) {
+  unit::ScratchDirectory scratch;
+  const std::string fifo = scratch.file("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string &path : {fifo, scratch.path.string()}) {
+    SCOPED_TRACE(path);
+    NamedSettings named(path);
+    EXPECT_EQ(read_quillrun_ini().failure, path + ": cannot be read (not a regular file)");
+  }
+}
+#endif
+
+} // namespace
+} // namespace config

@@ -1,0 +1,210 @@
+#include "config/secret.h"
+
+#include "platform/command_output.h"
+
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include "platform/owner_only_win32.h"
+#else
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace config {
+namespace {
+
+using std::chrono::steady_clock;
+
+SecretRead secret_of(const std::string &ini_text, const std::string &ini_path) {
+  IniRead read = parse_quillrun_ini(ini_text, ini_path);
+  EXPECT_EQ(read.failure, "");
+  return read_secret(read.ini);
+}
+
+// A file only its owner may read and write: on Windows through an access
+// list that grants the running user alone (which Wine turns into mode 0600).
+void write_owner_only(const std::string &path, const std::string &bytes) {
+#ifdef _WIN32
+  platform::OwnerOnlySecurity security;
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, security.attributes(), CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(handle);
+#else
+  unit::write_file(path, bytes);
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+#endif
+}
+
+TEST(ReadSecret, TheFirstLineOfThePasswordFileOrThePasswordItself) {
+  unit::ScratchDirectory scratch;
+  struct Row {
+    const char *name;
+    std::string bytes;
+    std::string secret;
+    std::string failure;
+  };
+  const std::string path = scratch.file("secret");
+  const std::vector<Row> rows = {
+      {"first line, CR LF gone", "pass word\r\nsecond\r\n", "pass word", ""},
+      {"no line end", "pass", "pass", ""},
+      {"a byte order mark is no part of it", "\xEF\xBB\xBFpass\n", "pass", ""},
+      {"an empty first line", "\npass\n", "", "the first line of " + path + " is empty"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::remove(path);
+    write_owner_only(path, row.bytes);
+    SecretRead read = secret_of("user a\npassword_file " + path + "\n", scratch.file("ini"));
+    EXPECT_EQ(read.secret, row.secret);
+    EXPECT_EQ(read.failure, row.failure);
+  }
+
+  const std::string ini = scratch.file("quillrun.ini");
+  write_owner_only(ini, "password x\n");
+  EXPECT_EQ(secret_of("user a\npassword two words\n", ini).secret, "two words");
+
+  const std::string missing = scratch.file("missing");
+  EXPECT_EQ(secret_of("password_file " + missing + "\n", ini).failure,
+            "cannot read " + missing + " (No such file or directory)");
+  EXPECT_EQ(secret_of("user a\n", ini).failure,
+            "no password_file, password_command or password in " + ini);
+}
+
+TEST(ReadSecret, TheFirstLineOfThePasswordCommandWhenItSucceeds) {
+  struct Row {
+    const char *command;
+    std::string secret;
+    std::string failure;
+  };
+  // Commands that /bin/sh and cmd.exe read alike.
+  std::vector<Row> rows = {
+      {"echo token&& echo second", "token", ""},
+      {"exit 3", "", "password_command failed (exit status 3)"},
+      {"exit 0", "", "password_command gave an empty line"},
+  };
+#ifndef _WIN32
+  rows.push_back({"kill -9 $$", "", "password_command failed (signal 9)"});
+  // Read to its end: a pipe closed after the first line would end it with SIGPIPE.
+  rows.push_back({"echo token; head -c 300000 /dev/zero", "token", ""});
+#endif
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.command);
+    SecretRead read =
+        secret_of(std::string("password_command ") + row.command + "\n", "/etc/quillrun.ini");
+    EXPECT_EQ(read.secret, row.secret);
+    EXPECT_EQ(read.failure, row.failure);
+  }
+}
+
+// A command that runs for ever, or far longer than any test's time limit.
+#ifdef _WIN32
+constexpr const char *kEndless = "for /l %i in (0,0,1) do @rem";
+#else
+constexpr const char *kEndless = "sleep 30";
+#endif
+
+TEST(RunCommand, EndsACommandWhenItsTimeRunsOut) {
+  const steady_clock::time_point start = steady_clock::now();
+  platform::CommandRun run = platform::run_command(kEndless, 300);
+  EXPECT_TRUE(run.timed_out);
+  EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+#ifndef _WIN32
+TEST(ReadSecret, APasswordFileOthersMayReadOrWriteIsRefused) {
+  unit::ScratchDirectory scratch;
+  const std::string path = scratch.file("secret");
+  unit::write_file(path, "pass\n");
+  struct Row {
+    mode_t mode;
+    std::string failure;
+  };
+  const std::vector<Row> rows = {
+      {0600, ""},
+      {0640, ""},
+      {0400, ""},
+      {0644, path + " may be read by others (chmod 600 " + path + ")"},
+      {0620, path + " may be written by others (chmod 600 " + path + ")"},
+      {0602, path + " may be written by others (chmod 600 " + path + ")"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.mode);
+    ASSERT_EQ(chmod(path.c_str(), row.mode), 0);
+    SecretRead read = secret_of("password_file " + path + "\n", "/etc/quillrun.ini");
+    EXPECT_EQ(read.failure, row.failure);
+    EXPECT_EQ(read.secret, row.failure.empty() ? "pass" : "");
+  }
+
+  const std::string ini = scratch.file("quillrun.ini");
+  unit::write_file(ini, "password x\n");
+  ASSERT_EQ(chmod(ini.c_str(), 0644), 0);
+  EXPECT_EQ(secret_of("password x\n", ini).failure,
+            ini + " may be read by others (chmod 600 " + ini + ")");
+}
+
+// fd `fd` on `file` for the length of a test.
+struct Redirected {
+  int fd;
+  int saved;
+  Redirected(int redirected, int file) : fd(redirected), saved(dup(redirected)) {
+    dup2(file, fd);
+    close(file);
+  }
+  ~Redirected() {
+    dup2(saved, fd);
+    close(saved);
+  }
+};
+
+TEST(RunCommand, NeverSeesQuillrunsStandardInputNorWritesOnItsStandardError) {
+  unit::ScratchDirectory scratch;
+  int message[2];
+  ASSERT_EQ(pipe(message), 0);
+  ASSERT_EQ(write(message[1], "message\n", 8), 8);
+  close(message[1]);
+  const std::string errors = scratch.file("stderr");
+  platform::CommandRun run;
+  {
+    Redirected input(STDIN_FILENO, message[0]);
+    Redirected error(STDERR_FILENO, open(errors.c_str(), O_WRONLY | O_CREAT, 0600));
+    run = platform::run_command("echo oops >&2; cat; echo token", 10000);
+  }
+  EXPECT_EQ(run.first_line, "token");
+  EXPECT_EQ(unit::read_file(errors), "");
+}
+
+// Alive and not yet a zombie waiting to be reaped.
+bool running(pid_t pid) {
+  std::string stat = unit::read_file("/proc/" + std::to_string(pid) + "/stat");
+  std::size_t state = stat.rfind(") ");
+  return state != std::string::npos && stat.compare(state + 2, 1, "Z") != 0;
+}
+
+TEST(RunCommand, ATimeoutEndsTheCommandsWholeProcessGroup) {
+  unit::ScratchDirectory scratch;
+  const std::string pid_file = scratch.file("pid");
+  // The background sleep holds the output open after its shell is killed.
+  platform::CommandRun run =
+      platform::run_command("sleep 30 & echo $! > " + pid_file + "; wait", 500);
+  EXPECT_TRUE(run.timed_out);
+  const pid_t sleeper = static_cast<pid_t>(std::stol("0" + unit::read_file(pid_file)));
+  ASSERT_GT(sleeper, 0);
+  for (int wait = 0; wait < 100 && running(sleeper); ++wait) usleep(20000);
+  EXPECT_FALSE(running(sleeper));
+}
+#endif
+
+} // namespace
+} // namespace config
