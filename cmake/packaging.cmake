@@ -99,7 +99,8 @@ else()
   quillrun_converted_files(win_files crlf-file.cmake
                            ${pkg_source}/windows/README.txt README.txt
                            ${PROJECT_SOURCE_DIR}/LICENSE LICENSE.txt
-                           ${pkg_source}/windows/tidewharf.ini.sample tidewharf.ini.sample)
+                           ${pkg_source}/windows/tidewharf.ini.sample tidewharf.ini.sample
+                           ${pkg_source}/windows/quillrun.ini.sample quillrun.ini.sample)
   if(QUILLRUN_MANDOC)
     quillrun_generated_file("${pkg_dir}/quillrun.8.txt;${pkg_dir}/quillrun.8.html" ${manual}
       render-manual.cmake
@@ -158,7 +159,10 @@ name (PHP's mail(), scheduled jobs, scripts) call it with the usual
 options (-t, -i, -f) and recipients.
 .
 It reads its server port, spool directory and mail domain from the
-configuration file of the local mail server, /etc/tidewharf.ini. It keeps
+configuration file of the local mail server, /etc/tidewharf.ini. With
+settings of its own in /etc/quillrun.ini it submits to a provider's server
+instead: STARTTLS or implicit TLS, the certificate verified against the
+system's trusted roots, and SMTP AUTH (PLAIN, LOGIN, XOAUTH2). It keeps
 no queue and runs no daemon, and it installs beside the machine's mail
 transport agent: it provides no sendmail, mailq or newaliases command.")
 set(CPACK_STRIP_FILES ON)

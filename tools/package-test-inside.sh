@@ -7,7 +7,8 @@
 #       one delivery by PROGRAM (the packaged /usr/bin/quillrun)
 #   package-test-inside.sh windows SETUP.exe WINEPREFIX VERSION
 #       the installer, silently, in a throwaway layer over WINEPREFIX:
-#       install, check, one delivery, uninstall, check that nothing is left
+#       install, check, one delivery, uninstall, check that nothing is left;
+#       then a quillrun.ini kept by both the installer and the uninstaller
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 mode=$1
@@ -88,7 +89,7 @@ run_installer() {
 
   wine "$setup" /S
   wineserver -w
-  expected="LICENSE.txt README.txt mailq.exe newaliases.exe quillrun.8.html quillrun.8.txt quillrun.exe tidewharf.ini.sample uninstall.exe"
+  expected="LICENSE.txt README.txt mailq.exe newaliases.exe quillrun.8.html quillrun.8.txt quillrun.exe quillrun.ini.sample tidewharf.ini.sample uninstall.exe"
   found=$(cd "$folder" && ls | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
   [ "$found" = "$expected" ] || fail "installed files: \"$found\", expected \"$expected\""
   [ ! -e "$drive_c/etc" ] || fail "the installer made C:\\etc"
@@ -137,21 +138,30 @@ run_installer() {
   [ ! -e "$drive_c/etc" ] || fail "the uninstaller left C:\\etc"
   echo "package-test: the uninstaller left nothing behind"
 
-  # A system PATH longer than the installer's strings (1024 characters)
-  # must come through untouched, not cut.
+  # A second round, into a folder that holds the administrator's
+  # quillrun.ini already. A system PATH longer than the installer's strings
+  # (1024 characters) must come through untouched, not cut; the quillrun.ini
+  # must come through both the installer and the uninstaller as it was.
   long_path="$path_before$(printf ';C:\\Tools\\folder%04d' $(seq 60))"
   wine reg add "$environment_key" /v PATH /t REG_EXPAND_SZ /d "$long_path" /f >/dev/null
   wineserver -w
+  mkdir -p "$folder"
+  printf 'host smtp.example.net\r\nport 587\r\n' >"$folder/quillrun.ini"
+  cp "$folder/quillrun.ini" /run/pkg/quillrun.ini
   wine "$setup" /S
   wineserver -w
   [ -f "$folder/quillrun.exe" ] || fail "with a long PATH the installer installed nothing"
   [ "$(system_path)" = "$long_path" ] || fail "the installer changed a PATH too long for it"
+  cmp -s "$folder/quillrun.ini" /run/pkg/quillrun.ini || fail "the installer changed quillrun.ini"
+  [ -f "$folder/quillrun.ini.sample" ] || fail "the installer did not install quillrun.ini.sample"
   wine "C:\\Program Files\\quillrun\\uninstall.exe" /S
   wineserver -w
-  [ ! -e "$folder" ] && [ "$(system_path)" = "$long_path" ] ||
-    fail "with a long PATH the uninstaller left files or changed the PATH"
+  [ "$(system_path)" = "$long_path" ] || fail "with a long PATH the uninstaller changed the PATH"
+  [ "$(ls -A "$folder" 2>/dev/null | tr '\n' ' ')" = "quillrun.ini " ] ||
+    fail "after uninstalling, the folder should hold quillrun.ini alone: $(ls -A "$folder" 2>/dev/null | tr '\n' ' ')"
+  cmp -s "$folder/quillrun.ini" /run/pkg/quillrun.ini || fail "the uninstaller changed quillrun.ini"
   wineserver -k 2>/dev/null || true
-  echo "package-test: a PATH too long for the installer stays as it was"
+  echo "package-test: a PATH too long for the installer stays as it was; so does a quillrun.ini, through installer and uninstaller"
 }
 
 case "$mode" in

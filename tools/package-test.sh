@@ -130,7 +130,7 @@ import sys, zipfile
 archive = zipfile.ZipFile(sys.argv[1])
 names = sorted(archive.namelist())
 expected = ["LICENSE.txt", "README.txt", "mailq.exe", "newaliases.exe", "quillrun.8.html",
-            "quillrun.8.txt", "quillrun.exe", "tidewharf.ini.sample"]
+            "quillrun.8.txt", "quillrun.exe", "quillrun.ini.sample", "tidewharf.ini.sample"]
 if names != expected:
     sys.exit(f"files in the .zip: {names}")
 program = archive.read("quillrun.exe")
@@ -140,17 +140,25 @@ if archive.read("mailq.exe") != program or archive.read("newaliases.exe") != pro
 readme = archive.read("README.txt")
 if not readme.isascii() or max(len(line) for line in readme.split(b"\r\n")) > 78:
     sys.exit("README.txt is not short ASCII lines, for any Notepad")
-for name in ["LICENSE.txt", "README.txt", "quillrun.8.txt", "tidewharf.ini.sample"]:
+for name in ["LICENSE.txt", "README.txt", "quillrun.8.txt", "tidewharf.ini.sample",
+             "quillrun.ini.sample"]:
     text = archive.read(name)
     if text.count(b"\n") != text.count(b"\r\n") or b"\b" in text:
         sys.exit(f"{name} is not plain text with CR LF line ends")
-sample = archive.read("tidewharf.ini.sample").decode()
-for key in ["g_smtp_port", "g_work", "g_quillrun_domain"]:
-    if f"; {key} " not in sample:
-        sys.exit(f"the sample lacks {key}")
-# A fragment: no key is set by merging it as it is.
-if any(line and not line.startswith(";") for line in sample.splitlines()):
-    sys.exit("the sample sets a key")
+samples = {
+    "tidewharf.ini.sample": ["g_smtp_port", "g_work", "g_quillrun_domain"],
+    "quillrun.ini.sample": ["host", "port", "tls", "tls_ca_file", "user", "auth",
+                            "password_file", "password_command", "password"],
+}
+for name, keys in samples.items():
+    sample = archive.read(name).decode("ascii")
+    for key in keys:
+        if f"\n; {key} " not in sample:
+            sys.exit(f"{name} lacks {key}")
+    # Copied or merged as it is, a sample sets no key: quillrun.ini's would
+    # turn TLS and a login on with example values.
+    if any(line and not line.startswith(";") for line in sample.splitlines()):
+        sys.exit(f"{name} sets a key")
 EOF
 
 step "Windows installer: makensis"

@@ -6,7 +6,9 @@
 ; STAGE holds the files of the .zip package. The installer puts them into
 ; %ProgramFiles%\quillrun, offers to add that folder to the system PATH and
 ; registers the uninstaller in Programs and Features. It installs no
-; configuration file: the mail server's \etc\tidewharf.ini stays its own.
+; configuration file: the mail server's \etc\tidewharf.ini stays its own,
+; and of quillrun's own quillrun.ini only the sample, quillrun.ini.sample,
+; so that a quillrun.ini written by the administrator is never overwritten.
 ;
 ; Silent: "setup.exe /S" installs with the PATH entry, "/S /NOPATH" without
 ; it, "/D=DIR" (last) into another folder; "uninstall.exe /S" removes it all.
@@ -75,6 +77,7 @@ Section "quillrun" SecProgram
   File "${STAGE}\quillrun.8.txt"
   File "${STAGE}\quillrun.8.html"
   File "${STAGE}\tidewharf.ini.sample"
+  File "${STAGE}\quillrun.ini.sample"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "quillrun"
@@ -186,9 +189,12 @@ Section "Uninstall"
   Delete "$INSTDIR\quillrun.8.txt"
   Delete "$INSTDIR\quillrun.8.html"
   Delete "$INSTDIR\tidewharf.ini.sample"
+  ; The sample only: a quillrun.ini made from it holds the administrator's
+  ; settings and perhaps a password, and stays.
+  Delete "$INSTDIR\quillrun.ini.sample"
   Delete "$INSTDIR\uninstall.exe"
-  ; Only when empty: a quillrun.log or quillrun.debug written there by a run
-  ; is the administrator's.
+  ; Only when empty: a quillrun.ini, or a quillrun.log or quillrun.debug
+  ; written there by a run, is the administrator's.
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
