@@ -5,7 +5,7 @@
 #
 # The result is one self-contained quillrun.exe: libgcc, libstdc++ and
 # winpthread are linked in statically, so it needs no DLL beyond the ones
-# every Windows system has (KERNEL32, msvcrt, WS2_32, ADVAPI32).
+# every Windows system has (KERNEL32, msvcrt, WS2_32, ADVAPI32, Secur32, CRYPT32).
 # Tests run under Wine (CMAKE_CROSSCOMPILING_EMULATOR, below).
 
 set(CMAKE_SYSTEM_NAME Windows)
