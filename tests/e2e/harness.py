@@ -28,6 +28,9 @@ USERNAME = "tester"             # a case's USERNAME unless it gives its own
 SENDER = USERNAME.encode() + b"@" + HOST  # the sender those complete to
 FROM = b"From: <" + SENDER + b">"  # the From line the program adds for it
 WRAPPED = bool(os.environ.get("QUILLRUN_WRAPPER"))  # the Windows build, under Wine
+# quillrun's own settings file on Linux. Under Wine the file of that path
+# (Z:) serves through QUILLRUN_INI, the default being beside quillrun.exe.
+QUILLRUN_INI = "/etc/quillrun.ini"
 SANITIZED = bool(os.environ.get("QUILLRUN_SANITIZED"))  # built with AddressSanitizer
 
 
@@ -57,13 +60,18 @@ class Case:
     hostname: str = HOST.decode()
     hosts: str | None = None          # /etc/hosts text; None maps hostname and localhost
     ini: str | None = None            # /etc/tidewharf.ini text; None: no such file
-    server: str | None = "script"     # "script", "aiosmtpd" or None
+    server: str | None = "script"     # "script", "aiosmtpd", "tls1.1" (see sandbox.OldTlsServer) or None
     script: dict = field(default_factory=dict)  # replies of the scripted server
     port: int = 25
+    tls: dict | None = None           # the server's TLS: {"mode": "starttls" or "implicit",
+    #                                   "cert": PEM of the leaf and the chain it sends, "key": PEM}
+    logins: dict = field(default_factory=dict)  # user -> password or XOAUTH2 token; aiosmtpd then requires AUTH
+    trusted: str | None = None        # PEM certificates added to the system's /etc/ssl/certs/ca-certificates.crt
     dirs: list = field(default_factory=list)    # made first; relative paths are in the working dir,
     #                                             absolute ones must lie under /tmp, /run or /etc
     tmpfs: dict = field(default_factory=dict)   # dir -> size, e.g. {"/tmp/full": "8k"}
     files: dict = field(default_factory=dict)   # path -> text written before the run
+    modes: dict = field(default_factory=dict)   # path of `files` -> its permission bits
     symlinks: dict = field(default_factory=dict)  # link path -> target
     fifos: list = field(default_factory=list)     # paths made FIFOs, after files and symlinks
     timeout: float = 10

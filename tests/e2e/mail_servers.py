@@ -7,7 +7,12 @@ local delivery put into the recipients' maildirs.
 
 A case with "client": [command...] runs that command instead of quillrun,
 with quillrun's path inside the sandbox added as its last argument: a mail
-library that starts quillrun itself.
+library that starts quillrun itself. A case with "settings" runs with that
+quillrun.ini (private to its owner, since it may hold the password); with
+such a case Postfix is also a provider's submission server: STARTTLS on 587
+and implicit TLS on 465, both with pki.py's "good" certificate (its root
+trusted in the sandbox) and only for a client logged in as SUBMISSION_USER
+(Cyrus SASL, sasldb).
 
 One sandbox per server: the server starts once and the cases run one after
 the other against it, each waiting until the server's queue is empty again.
@@ -29,8 +34,9 @@ import subprocess
 import sys
 import time
 
+import pki
 import sandbox
-from harness import HOST, PYTHON, USERNAME, in_namespaces
+from harness import HOST, PYTHON, QUILLRUN_INI, USERNAME, in_namespaces
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CACHE = os.environ.get("QUILLRUN_MAIL_SERVERS", os.path.join(HERE, "..", "..", "build", "mail-servers"))
@@ -40,6 +46,8 @@ RECIPIENTS = ("ann", "bob", "cat", "dan")  # local users; anything else is unkno
 # A message from this sender is refused at its end, with this reply to ".".
 REFUSED_SENDER = f"refused@{DOMAIN}"
 REFUSED_REPLY = "550 5.7.1 refused at the end of the message"
+SUBMISSION_USER, SUBMISSION_PASSWORD = "alice", "p0stfix-Secret"
+SASL_REALM = "mail.test"  # smtpd_sasl_local_domain: a login without "@" is in it
 HOMES = "/run/mail"
 
 
@@ -50,7 +58,11 @@ def unpacked(server):
 
 
 def run_server(server, cases, timeout=120):
-    request = json.dumps({"server": server, "tree": unpacked(server), "cases": cases})
+    submission = None
+    if any("settings" in case for case in cases):
+        p = pki.get()
+        submission = {"cert": p.served["good"], "key": p.keys["good"], "root": p.root}
+    request = json.dumps({"server": server, "tree": unpacked(server), "cases": cases, "submission": submission})
     proc = subprocess.run(in_namespaces(all_ids=True, pid=True, keep=[CACHE]) + [PYTHON, os.path.abspath(__file__)],
                           input=request.encode(), capture_output=True, timeout=timeout)
     if proc.returncode != 0:
@@ -79,7 +91,9 @@ def inside():
         log.flush()
         return "".join(sandbox.read(p) or "" for p in [log.name] + SERVER_LOGS[server])
     try:
-        SERVER_START[server](package_files, log)
+        if request["submission"]:
+            sandbox.trust(request["submission"]["root"])
+        SERVER_START[server](package_files, log, request["submission"])
         wait_for_greeting()
         results = [run_case(case, args, executable, QUEUE[server]) for case in request["cases"]]
     except Exception:
@@ -166,9 +180,42 @@ postlog   unix-dgram n - n - 1 postlogd
 """
 
 
-def start_postfix(package_files, log):
-    write("/etc/postfix/main.cf", POSTFIX_MAIN)
-    write("/etc/postfix/master.cf", POSTFIX_MASTER)
+# Submission (RFC 6409) on 587 by STARTTLS and on 465 with implicit TLS
+# (RFC 8314), mail taken only after a login. The Received line says how:
+# "with ESMTPSA" (RFC 3848).
+POSTFIX_SUBMISSION_MAIN = f"""\
+smtpd_tls_cert_file = /etc/postfix/tls/cert.pem
+smtpd_tls_key_file = /etc/postfix/tls/key.pem
+smtpd_sasl_type = cyrus
+smtpd_sasl_path = smtpd
+smtpd_sasl_local_domain = {SASL_REALM}
+smtpd_sasl_security_options = noanonymous
+"""
+LOGGED_IN_ONLY = ("-o smtpd_sasl_auth_enable=yes -o smtpd_relay_restrictions=permit_sasl_authenticated,reject"
+                  " -o smtpd_recipient_restrictions=permit_sasl_authenticated,reject")
+POSTFIX_SUBMISSION_MASTER = f"""\
+127.0.0.1:587 inet n - n - - smtpd -o smtpd_tls_security_level=encrypt -o smtpd_tls_auth_only=yes {LOGGED_IN_ONLY}
+127.0.0.1:465 inet n - n - - smtpd -o smtpd_tls_wrappermode=yes {LOGGED_IN_ONLY}
+tlsmgr    unix  - - n 1000? 1 tlsmgr
+"""
+# Debian's Postfix offers about ten mechanisms whatever mech_list says.
+SASL_SMTPD_CONF = "pwcheck_method: auxprop\nauxprop_plugin: sasldb\nmech_list: PLAIN LOGIN\n"
+SASLDB = "/etc/sasldb2"  # where Debian's Postfix looks, whatever sasldb_path says
+
+
+def start_postfix(package_files, log, submission):
+    main, master = POSTFIX_MAIN, POSTFIX_MASTER
+    if submission:
+        main, master = main + POSTFIX_SUBMISSION_MAIN, master + POSTFIX_SUBMISSION_MASTER
+        write("/etc/postfix/tls/cert.pem", submission["cert"])
+        write("/etc/postfix/tls/key.pem", submission["key"], 0o600)
+        write("/etc/postfix/sasl/smtpd.conf", SASL_SMTPD_CONF)
+        subprocess.run(["saslpasswd2", "-p", "-c", "-f", SASLDB, "-u", SASL_REALM, SUBMISSION_USER],
+                       input=SUBMISSION_PASSWORD.encode(), check=True)
+        shutil.chown(SASLDB, "postfix", "postfix")
+        os.chmod(SASLDB, 0o640)
+    write("/etc/postfix/main.cf", main)
+    write("/etc/postfix/master.cf", master)
     write("/etc/postfix/header_checks", POSTFIX_HEADER_CHECKS)
     make_postfix_directories(package_files)
     # -d: in the foreground; the PID namespace ends it.
@@ -203,7 +250,9 @@ match from any for domain "{DOMAIN}" action "local"
 """
 
 
-def start_opensmtpd(_, log):
+# OpenSMTPD serves no submission: Debian 12's cannot finish a TLS handshake
+# with OpenSSL 3 ("missing private key").
+def start_opensmtpd(_, log, submission):
     write("/etc/smtpd.conf", OPENSMTPD_CONF)
     os.makedirs("/var/lib/opensmtpd/empty", exist_ok=True)  # its chroot
     # -d: in the foreground, logging to stderr; the PID namespace ends it.
@@ -277,9 +326,13 @@ def run_case(case, args, executable, queue_dirs):
         args, executable = case["client"] + [executable], None
     else:
         args = args + case["argv"][1:]
+    if "settings" in case:
+        write(QUILLRUN_INI, case["settings"], 0o600)
     proc = subprocess.run(args, executable=executable, cwd=sandbox.CWD,
                           env=sandbox.environment({"username": USERNAME}), input=case["stdin"].encode("latin-1"),
                           capture_output=True, timeout=60)
+    if "settings" in case:
+        os.remove(QUILLRUN_INI)
     drained = wait_for_empty_queue(queue_dirs)
     return {"status": proc.returncode, "stdout": proc.stdout.decode("latin-1"),
             "stderr": proc.stderr.decode("latin-1"), "drained": drained,

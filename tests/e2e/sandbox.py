@@ -68,11 +68,56 @@ def setup(case):
     for path, text in case.get("files", {}).items():
         os.makedirs(os.path.dirname(place(path)), exist_ok=True)
         write(place(path), text)
+    for path, mode in case.get("modes", {}).items():
+        os.chmod(place(path), mode)
+    if case.get("trusted"):
+        trust(case["trusted"])
     for link, target in case.get("symlinks", {}).items():
         os.symlink(target, place(link))
     for path in case.get("fifos", []):
         os.mkfifo(place(path))
     return cmd
+
+
+SYSTEM_ROOTS = "/etc/ssl/certs/ca-certificates.crt"  # OpenSSL's default roots on Debian, and Wine's
+
+
+def trust(pem):
+    """Adds the certificates of `pem` to the system's trusted roots, in this sandbox's /etc."""
+    write(SYSTEM_ROOTS, (read(SYSTEM_ROOTS) or "") + pem)
+
+
+def tls_files(tls):
+    """RealServer's or OldTlsServer's TLS arguments for a case's `tls`, its PEM texts written to files."""
+    if not tls:
+        return {}
+    os.makedirs(f"{SCRATCH}/tls", exist_ok=True)
+    files = {"cert": f"{SCRATCH}/tls/cert.pem", "key": f"{SCRATCH}/tls/key.pem"}
+    for name, path in files.items():
+        write(path, tls[name])
+    return dict(files, tls=tls["mode"])
+
+
+class OldTlsServer:
+    """A server that speaks TLS 1.1 and older only, and no SMTP: openssl
+    s_server, which has those versions still (at security level 0). It
+    records nothing, since a client that asks for TLS 1.2 or later never
+    gets through the handshake."""
+
+    def __init__(self, port, tls, cert, key):
+        self.proc = subprocess.Popen(["openssl", "s_server", "-tls1_1", "-cipher", "DEFAULT:@SECLEVEL=0",
+                                      "-accept", f"127.0.0.1:{port}", "-cert", cert, "-key", key],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        # Its standard input stays open: at its end s_server would hang up.
+        for line in self.proc.stdout:
+            if line.startswith(b"ACCEPT"):
+                return
+        raise RuntimeError("openssl s_server did not start")
+
+    def stop(self, grace=0):
+        self.proc.kill()
+        self.proc.wait()
+        return []
 
 
 def read(path):
@@ -122,7 +167,9 @@ def environment(case):
     passed = os.environ.get("QUILLRUN_PASS_ENV")
     if passed is None and os.environ.get("QUILLRUN_WRAPPER"):
         passed = "HOME WINEPREFIX WINEDEBUG WINEARCH"
-    for name in (passed or "").split():
+    # SSL_CERT_FILE and SSL_CERT_DIR would put OpenSSL's trusted roots
+    # elsewhere than the sandbox's /etc: never handed on.
+    for name in set((passed or "").split()) - {"SSL_CERT_FILE", "SSL_CERT_DIR"}:
         if name in os.environ:
             env[name] = os.environ[name]
     if case.get("username") is not None:
@@ -344,7 +391,9 @@ def run(case):
         if case.get("swap_spool"):
             server.on_connect = SpoolSwapper(place(case["swap_spool"])).swap
     elif case.get("server") == "aiosmtpd":
-        server = RealServer(port=case.get("port", 25))
+        server = RealServer(port=case.get("port", 25), logins=case.get("logins"), **tls_files(case.get("tls")))
+    elif case.get("server") == "tls1.1":
+        server = OldTlsServer(case.get("port", 25), **tls_files(case.get("tls")))
     stdin = case.get("stdin", "").encode("latin-1")
     stdin_file = open(place(case["stdin_file"]), "rb") if case.get("stdin_file") else None
     stdin_dir = os.open(CWD, os.O_RDONLY) if case.get("stdin_dir") else None  # reading it fails

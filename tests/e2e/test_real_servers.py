@@ -2,7 +2,9 @@
 Debian's packages (unpacked by tools/fetch-mail-servers.sh; see
 mail_servers.py for how each runs in its own sandbox), to local users'
 maildirs. One row's caller is s-nail, a mail reader that starts quillrun
-itself.
+itself. Postfix also serves as a provider's submission server (STARTTLS on
+587, implicit TLS on 465, Cyrus SASL): SUBMISSION_ROWS, once per port and a
+refused login.
 
 What lands in a maildir must be the message as quillrun rewrites it, byte for
 byte (LF line ends, as maildirs keep them), below the trace fields the server
@@ -61,6 +63,7 @@ class Row:
     stdout: object = b""       # bytes, or server -> bytes
     status: int = 0
     client: list | None = None  # a caller that starts quillrun itself (mail_servers.run_case)
+    settings: str | None = None  # quillrun.ini (mail_servers.run_case)
 
 
 ROWS = {
@@ -106,6 +109,27 @@ ROWS = {
 }
 
 
+def logging_in(settings, password=mail_servers.SUBMISSION_PASSWORD):
+    """A quillrun.ini of `settings` that logs in as mail_servers.SUBMISSION_USER with `password`."""
+    return "".join(line + "\n" for line in [*settings, "user " + mail_servers.SUBMISSION_USER, "password " + password])
+
+
+SUBMISSION = lines(b"Subject: submitted", *dated(10), b"", b"body")
+SUBMITTED = lines(b"Subject: submitted", *dated(10), FROM, b"To: <ann@example.org>", b"", b"body")
+# The port alone asks for its TLS; PLAIN is taken among the many mechanisms
+# Postfix offers, LOGIN when asked for.
+SUBMISSION_ROWS = {
+    "submission_587_starttls_plain": Row(["ann@example.org"], SUBMISSION, {"ann": SUBMITTED},
+                                         settings=logging_in(["port 587"])),
+    "submission_465_implicit_tls_login": Row(["ann@example.org"], SUBMISSION, {"ann": SUBMITTED},
+                                             settings=logging_in(["port 465", "auth login"])),
+    "submission_wrong_password_refused": Row(
+        ["ann@example.org"], SUBMISSION, {},
+        stdout=b"-ERR Authentication failed (535 5.7.8 Error: authentication failed: authentication failure)\n",
+        status=1, settings=logging_in(["port 587"], "wrong")),
+}
+
+
 def split_trace(message):
     """(trace fields the server put on top as {lowercase name: [values]}, the rest)."""
     trace = {}
@@ -143,8 +167,9 @@ SKIP = missing_servers()
 RUNS = {}  # server -> {"results": [...], "log": ...}, or the exception that ended its run
 
 
-def run_on_every_server(cases, skip):
-    """Runs `cases` against each server, both at once: server -> its run
+def run_on_every_server(cases, skip, more=None):
+    """Runs `cases` against each server, both at once, and after them the
+    cases `more` gives a server (server -> cases): server -> its run
     ({"results": [...], "log": ...}), or the exception that ended it."""
     if skip and os.environ.get("CI") and not WRAPPED:
         raise RuntimeError(f"CI must run these: {skip}")
@@ -153,17 +178,21 @@ def run_on_every_server(cases, skip):
 
     def run(server):
         try:
-            return mail_servers.run_server(server, cases)
+            return mail_servers.run_server(server, cases + (more or {}).get(server, []))
         except Exception as e:  # reported by each of that server's tests
             return e
     with ThreadPoolExecutor(len(mail_servers.SERVERS)) as pool:
         return dict(zip(mail_servers.SERVERS, pool.map(run, mail_servers.SERVERS)))
 
 
+def cases(rows):
+    return [{"argv": ["quillrun", *row.argv], "stdin": row.stdin.decode("latin-1"),
+             **({"client": row.client} if row.client else {}),
+             **({"settings": row.settings} if row.settings else {})} for row in rows.values()]
+
+
 def setUpModule():
-    RUNS.update(run_on_every_server(
-        [{"argv": ["quillrun", *row.argv], "stdin": row.stdin.decode("latin-1"),
-          **({"client": row.client} if row.client else {})} for row in ROWS.values()], SKIP))
+    RUNS.update(run_on_every_server(cases(ROWS), SKIP, {"postfix": cases(SUBMISSION_ROWS)}))
 
 
 def check(t, server, index, row):
@@ -175,6 +204,10 @@ def check(t, server, index, row):
     t.assertEqual(r["stdout"], row.stdout(server) if callable(row.stdout) else row.stdout, context)
     t.assertEqual(r["status"], row.status, context)
     check_delivered(t, r, row.mail, SENDER, context)
+    for user in row.mail if row.settings else ():
+        # Postfix's Received line: ESMTP with TLS and a login (RFC 3848).
+        received = split_trace(r["mailboxes"][user][0].encode("latin-1"))[0][b"received"]
+        t.assertRegex(received[0], rb"\bwith ESMTPSA\b", context)
 
 
 def check_delivered(t, r, mail, sender, context):
@@ -206,7 +239,7 @@ def server_table(server, rows, check, skip):
     return Table
 
 
-class Postfix(server_table("postfix", ROWS, check, SKIP)):
+class Postfix(server_table("postfix", {**ROWS, **SUBMISSION_ROWS}, check, SKIP)):
     pass
 
 

@@ -1,0 +1,217 @@
+"""Submission to a provider's server, end to end: TLS by STARTTLS (RFC 3207)
+or implicit (RFC 8314), the certificate checked against the system's trusted
+roots, SMTP AUTH (RFC 4954) by PLAIN, LOGIN or XOAUTH2, and the secret kept
+out of every log, all as quillrun.ini asks.
+
+The server is aiosmtpd as a provider's (tools/real_server.py): it records the
+client's bytes as it read them, decrypted after the handshake, and how the
+connection went (TLS, the SNI sent, the login). The scripted server plays
+what aiosmtpd cannot (an EHLO without STARTTLS, bytes after its 220 to
+STARTTLS), openssl s_server a server of TLS 1.1 at most. The certificates are
+pki.py's; each sandbox's /etc/ssl/certs/ca-certificates.crt trusts its root,
+which both OpenSSL and Wine's crypt32 read. In the Windows tree this runs
+against quillrun.exe under Wine, which finds quillrun.ini through QUILLRUN_INI.
+"""
+
+import base64
+import re
+import unittest
+
+import pki
+from harness import FROM, HOST, QUILLRUN_INI, SENDER, WRAPPED, Case, Row, table, wire
+from test_smtp_session import CLIENT, GREETING, TEXT, delivered as relayed
+
+MSG = b"Subject: s\n\nhi\n"
+PAYLOAD = wire(b"Subject: s", FROM, b"To: <a@b>", b"")  # MSG as sent after DATA, up to its body
+USER, PASSWORD = b"alice", b"s3cret-Pw_7"
+MAILBOX, TOKEN = b"alice@example.org", b"ya29.a0-token"  # the XOAUTH2 login, its access token
+LOGINS = {USER.decode(): PASSWORD.decode(), MAILBOX.decode(): TOKEN.decode()}
+SECRET_FILE = "secret"  # in the working directory, holding PASSWORD
+PRIVATE_CA = "private-ca.pem"  # in the working directory, holding pki's root nobody else trusts
+PORT = {"starttls": 587, "implicit": 465}
+
+
+def b64(data):
+    return base64.b64encode(data)
+
+
+def line(*words):
+    return b" ".join(words) + b"\r\n"
+
+
+EHLO = line(b"EHLO", HOST)  # the sender's domain, as HELO names it
+STARTTLS = line(b"STARTTLS")
+MAIL = line(b"MAIL FROM:<" + SENDER + b">")
+AFTER_MAIL = line(b"RCPT TO:<a@b>") + line(b"DATA") + PAYLOAD + b"hi\r\n.\r\n" + line(b"QUIT")
+AUTH_PLAIN = line(b"AUTH PLAIN", b64(b"\0" + USER + b"\0" + PASSWORD))
+AUTH_LOGIN = line(b"AUTH LOGIN") + line(b64(USER)) + line(b64(PASSWORD))
+AUTH_XOAUTH2 = line(b"AUTH XOAUTH2", b64(b"user=" + MAILBOX + b"\x01auth=Bearer " + TOKEN + b"\x01\x01"))
+# Every form of PASSWORD a leak would show: as read, as LOGIN sends it, as PLAIN sends it.
+SECRET_FORMS = [PASSWORD, b64(PASSWORD), AUTH_PLAIN.split()[2]]
+
+TLS_FAILED = b"-ERR TLS with " + HOST + b" failed: "
+STARTTLS_SETTINGS = ["tls starttls", "user alice", f"password_file {SECRET_FILE}"]
+
+
+def case(settings, tls="starttls", leaf="good", sent_with="", argv=("a@b",), stdin=MSG, modes=None,
+         server="aiosmtpd", **kw):
+    """quillrun with a quillrun.ini of the lines `settings`, to `server` on
+    `tls`'s port, which sends pki's `leaf` with its chain (and `sent_with`)
+    and takes LOGINS. SECRET_FILE is private to its owner, as it must be."""
+    p = pki.get()
+    return Case(argv=["quillrun", *argv], stdin=stdin, server=server, port=PORT[tls],
+                tls={"mode": tls, "cert": p.served[leaf] + sent_with, "key": p.keys[leaf]}, logins=LOGINS,
+                trusted=p.root,
+                files={QUILLRUN_INI: "".join(s + "\n" for s in settings),
+                       SECRET_FILE: PASSWORD.decode() + "\nnot the secret: only the first line is\n",
+                       PRIVATE_CA: p.other_root},
+                modes={SECRET_FILE: 0o600, **(modes or {})},
+                env={"QUILLRUN_INI": QUILLRUN_INI} if WRAPPED else {}, **kw)
+
+
+def scripted(settings, script):
+    """quillrun with a quillrun.ini of `settings`, to the scripted server on 587."""
+    return case(settings, server="script", script=script)
+
+
+def both(*checks):
+    def check(t, r):
+        for c in checks:
+            c(t, r)
+    return check
+
+
+def delivered(c, auth, login, tls="starttls", sni=HOST, mail=MAIL, after_mail=AFTER_MAIL, check=None):
+    """Delivered over `tls` with the SNI `sni` and the login `login`
+    ([mechanism, user]): the server read exactly the dialogue of `auth`."""
+    raw = EHLO + (STARTTLS + EHLO if tls == "starttls" else b"") + auth + mail + after_mail
+
+    def got(t, r):
+        t.assertEqual(len(r.sessions), 1, "one message")
+        t.assertEqual((r.server["tls"], r.server["sni"], r.server["login"]), (tls.encode(), sni, login))
+        t.assertEqual(r.server["raw"], raw)
+    return Row(c, b"", 0, check=both(got, *([check] if check else [])))
+
+
+def nothing_delivered(t, r):
+    t.assertEqual(r.sessions, [], "no message reached the server")
+
+
+def refused(c, stdout):
+    """Refused with `stdout`, status 1, nothing of the message sent."""
+    return Row(c, stdout, 1, check=nothing_delivered)
+
+
+def raw_is(expected):
+    def check(t, r):
+        t.assertEqual([s["raw"] for s in r.sessions], [expected])
+    return check
+
+
+def secret_kept(hidden):
+    """No form of PASSWORD on standard output or in either log, where the
+    debug log shows `hidden` in its place."""
+    def check(t, r):
+        debug = r.logs["quillrun.debug"]
+        t.assertIsNotNone(debug, "a debug log")
+        t.assertIn(hidden, debug)
+        for name, text in (("stdout", r.stdout), ("quillrun.log", r.logs["quillrun.log"]), ("quillrun.debug", debug)):
+            for form in SECRET_FORMS:
+                t.assertNotIn(form, text or b"", f"{form!r} in {name}")
+    return check
+
+
+def bs_session(t, r):
+    """smtplib's replies from quillrun -bs, and what it relayed through STARTTLS and AUTH."""
+    t.assertEqual(r.stderr, b"", "nothing on standard error")
+    t.assertEqual(r.replies, [GREETING, [250, HOST], [250, b"OK"], [250, b"OK"], [250, b"OK"], [221, b"2.0.0 Bye"]])
+    ehlo = line(b"EHLO", CLIENT.split(b"@")[1])
+    t.assertEqual(len(r.sessions), 1, "one message")
+    t.assertEqual((r.server["tls"], r.server["login"]), (b"starttls", [b"PLAIN", USER]))
+    t.assertEqual(r.server["raw"], ehlo + STARTTLS + ehlo + AUTH_PLAIN + line(b"MAIL FROM:<" + CLIENT + b">")
+                  + line(b"RCPT TO:<a@b>") + line(b"DATA") + relayed() + line(b"QUIT"))
+
+
+ROWS = {
+    # Delivered: the dialogue as the server read it, byte for byte. Port 587
+    # when quillrun.ini names none; STARTTLS and PLAIN; a 7-bit message gets
+    # no BODY parameter.
+    "starttls_plain_delivered": delivered(case(STARTTLS_SETTINGS), AUTH_PLAIN, [b"PLAIN", USER]),
+    # Port 465 means implicit TLS; an IP literal sends no SNI and is matched
+    # to the certificate's address; LOGIN's answers stay out of the debug log.
+    "implicit_tls_login_delivered": delivered(
+        case(["host 127.0.0.1", "port 465", "user alice", "auth login", f"password_file {SECRET_FILE}"],
+             tls="implicit", argv=("-debug", "a@b")),
+        AUTH_LOGIN, [b"LOGIN", USER], tls="implicit", sni=None, check=secret_kept(b"<hidden>")),
+    "xoauth2_token_from_password_command": delivered(
+        case(["tls starttls", "user " + MAILBOX.decode(), "auth xoauth2", "password_command echo " + TOKEN.decode()]),
+        AUTH_XOAUTH2, [b"XOAUTH2", MAILBOX]),
+    "eight_bit_message_body_8bitmime": delivered(
+        case(STARTTLS_SETTINGS, stdin=b"Subject: s\n\ncaf\xe9\n"), AUTH_PLAIN, [b"PLAIN", USER],
+        mail=line(b"MAIL FROM:<" + SENDER + b"> BODY=8BITMIME"),
+        after_mail=AFTER_MAIL.replace(b"hi\r\n.", b"caf\xe9\r\n.")),
+    "secret_kept_out_of_both_logs": delivered(
+        case(["tls starttls", "user alice", "password " + PASSWORD.decode()], argv=("-debug", "a@b"),
+             modes={QUILLRUN_INI: 0o600}),
+        AUTH_PLAIN, [b"PLAIN", USER], check=secret_kept(b"AUTH PLAIN <hidden>")),
+    # tls_ca_file: its certificates are then the only trusted roots.
+    "tls_ca_file_trusts_a_private_ca": delivered(
+        case(STARTTLS_SETTINGS + [f"tls_ca_file {PRIVATE_CA}"], leaf="other"), AUTH_PLAIN, [b"PLAIN", USER]),
+    "tls_ca_file_replaces_the_system_roots": refused(
+        case(STARTTLS_SETTINGS + [f"tls_ca_file {PRIVATE_CA}"]), TLS_FAILED + b"certificate not trusted\n"),
+
+    # The certificate refused, the message never sent.
+    "untrusted_leaf_alone": refused(case(STARTTLS_SETTINGS, leaf="other"), TLS_FAILED + b"certificate not trusted\n"),
+    "untrusted_leaf_with_its_root": refused(case(STARTTLS_SETTINGS, leaf="other", sent_with=pki.get().other_root),
+                                            TLS_FAILED + b"certificate not trusted\n"),
+    "wrong_host": refused(case(STARTTLS_SETTINGS, leaf="wrong_name"),
+                          TLS_FAILED + b"certificate is for " + ", ".join(pki.WRONG_NAMES).encode() + b"\n"),
+    "expired": refused(case(STARTTLS_SETTINGS, leaf="expired"), TLS_FAILED + b"certificate expired\n"),
+    "server_of_tls_1_1": refused(case(["port 465"], tls="implicit", server="tls1.1"),
+                                 TLS_FAILED + b"server offers only TLS 1.1 or older\n"),
+
+    # Never less than asked: no STARTTLS, no clear text but QUIT; bytes
+    # after the 220 to STARTTLS, in the same packet, end the run (the
+    # STARTTLS injection); a refused login.
+    "starttls_not_offered": Row(
+        scripted(STARTTLS_SETTINGS, {"EHLO": "250-e2e.test\r\n250 AUTH PLAIN LOGIN\r\n"}),
+        b"-ERR " + HOST + b" offers no STARTTLS; nothing sent in clear text\n", 1, check=raw_is(EHLO + line(b"QUIT"))),
+    "starttls_injection": Row(
+        scripted(STARTTLS_SETTINGS, {"EHLO": "250-e2e.test\r\n250 STARTTLS\r\n",
+                                     "STARTTLS": "220 2.0.0 Ready to start TLS\r\n250 2.0.0 injected\r\n"}),
+        TLS_FAILED + b"bytes sent before the handshake\n", 1, check=raw_is(EHLO + STARTTLS)),
+    # XOAUTH2's refusal comes as a 334 challenge, which quillrun answers with
+    # an empty line to get the 535.
+    "login_refused": refused(
+        case(["tls starttls", "user " + MAILBOX.decode(), "auth xoauth2", "password_command echo expired-token"]),
+        b"-ERR Authentication failed (535 5.7.8 Authentication credentials invalid)\n"),
+
+    # Faults of quillrun.ini: a misspelt key never means a send without the login.
+    "unknown_key": Row(
+        scripted(["tls starttls", "user alice", f"pasword_file {SECRET_FILE}"], {}),
+        re.compile(rb"\A-ERR " + re.escape(QUILLRUN_INI.encode()) + rb" line 3: [^\n]*pasword_file[^\n]*\n\Z"), 1,
+        commands=[]),
+
+    "bs_session_through_starttls_and_auth": Row(
+        case(STARTTLS_SETTINGS, argv=("-bs",), stdin=b"",
+             session=[["helo", "[127.0.0.1]"], ["mail", CLIENT.decode()], ["rcpt", "a@b"], ["data", TEXT], ["quit"]]),
+        b"", 0, check=bs_session),
+}
+
+# Wine turns a file's Unix permission bits into an access list of its own
+# making; the Windows rule on access lists has unit rows instead.
+WINE_MODES = "the permission bits of a secret file are the Linux rule; Wine has no access lists of its own"
+if not WRAPPED:
+    ROWS["secret_file_readable_by_others_refused"] = refused(
+        case(STARTTLS_SETTINGS, modes={SECRET_FILE: 0o644}), re.compile(rb"\A-ERR No password for alice: [^\n]+\n\Z"))
+
+
+class Submission(table(ROWS)):
+    if WRAPPED:
+        @unittest.skip(WINE_MODES)
+        def test_secret_file_readable_by_others_refused(self):
+            pass
+
+
+if __name__ == "__main__":
+    unittest.main()
