@@ -14,7 +14,6 @@ against quillrun.exe under Wine, which finds quillrun.ini through QUILLRUN_INI.
 """
 
 import base64
-import re
 import unittest
 
 import pki
@@ -142,7 +141,7 @@ ROWS = {
     "implicit_tls_login_delivered": delivered(
         case(["host 127.0.0.1", "port 465", "user alice", "auth login", f"password_file {SECRET_FILE}"],
              tls="implicit", argv=("-debug", "a@b")),
-        AUTH_LOGIN, [b"LOGIN", USER], tls="implicit", sni=None, check=secret_kept(b"<hidden>")),
+        AUTH_LOGIN, [b"LOGIN", USER], tls="implicit", sni=None, check=secret_kept(b"--> <hidden>\r\n334 UGFzc3dvcmQA\r\n--> <hidden>\r\n")),
     "xoauth2_token_from_password_command": delivered(
         case(["tls starttls", "user " + MAILBOX.decode(), "auth xoauth2", "password_command echo " + TOKEN.decode()]),
         AUTH_XOAUTH2, [b"XOAUTH2", MAILBOX]),
@@ -153,7 +152,7 @@ ROWS = {
     "secret_kept_out_of_both_logs": delivered(
         case(["tls starttls", "user alice", "password " + PASSWORD.decode()], argv=("-debug", "a@b"),
              modes={QUILLRUN_INI: 0o600}),
-        AUTH_PLAIN, [b"PLAIN", USER], check=secret_kept(b"AUTH PLAIN <hidden>")),
+        AUTH_PLAIN, [b"PLAIN", USER], check=secret_kept(b"--> AUTH PLAIN <hidden>\r\n")),
     # tls_ca_file: its certificates are then the only trusted roots.
     "tls_ca_file_trusts_a_private_ca": delivered(
         case(STARTTLS_SETTINGS + [f"tls_ca_file {PRIVATE_CA}"], leaf="other"), AUTH_PLAIN, [b"PLAIN", USER]),
@@ -189,8 +188,7 @@ ROWS = {
     # Faults of quillrun.ini: a misspelt key never means a send without the login.
     "unknown_key": Row(
         scripted(["tls starttls", "user alice", f"pasword_file {SECRET_FILE}"], {}),
-        re.compile(rb"\A-ERR " + re.escape(QUILLRUN_INI.encode()) + rb" line 3: [^\n]*pasword_file[^\n]*\n\Z"), 1,
-        commands=[]),
+        b"-ERR " + QUILLRUN_INI.encode() + b" line 3: unknown key pasword_file\n", 1, commands=[]),
 
     "bs_session_through_starttls_and_auth": Row(
         case(STARTTLS_SETTINGS, argv=("-bs",), stdin=b"",
@@ -203,7 +201,8 @@ ROWS = {
 WINE_MODES = "the permission bits of a secret file are the Linux rule; Wine has no access lists of its own"
 if not WRAPPED:
     ROWS["secret_file_readable_by_others_refused"] = refused(
-        case(STARTTLS_SETTINGS, modes={SECRET_FILE: 0o644}), re.compile(rb"\A-ERR No password for alice: [^\n]+\n\Z"))
+        case(STARTTLS_SETTINGS, modes={SECRET_FILE: 0o644}),
+        f"-ERR No password for alice: {SECRET_FILE} may be read by others (chmod 600 {SECRET_FILE})\n".encode())
 
 
 class Submission(table(ROWS)):
