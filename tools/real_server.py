@@ -43,7 +43,7 @@ class Recorder:
 
     async def handle_DATA(self, server, session, envelope):
         self.messages.append({"helo": session.host_name, "mail_from": envelope.mail_from,
-                              "mail_options": list(envelope.mail_options), "rcpt_tos": list(envelope.rcpt_tos),
+                              "rcpt_tos": list(envelope.rcpt_tos),
                               "content": envelope.original_content.decode("latin-1"),
                               "raw": server.raw, "tls": server.tls, "sni": server.sni(),
                               "login": session.auth_data})
@@ -67,7 +67,7 @@ class Recorder:
         answer = base64.b64decode(args[1]) if len(args) > 1 else await server.challenge_auth("")
         fields = dict(f.split("=", 1) for f in answer.decode("latin-1").split("\x01") if "=" in f)
         user, token = fields.get("user"), fields.get("auth", "").removeprefix("Bearer ")
-        if user in self.logins and self.logins[user] == token:
+        if self.logins.get(user) == token:
             return AuthResult(success=True, auth_data=["XOAUTH2", user])
         await server.challenge_auth(json.dumps(XOAUTH2_REFUSAL))
         return AuthResult(success=False, handled=False)

@@ -28,8 +28,9 @@ USERNAME = "tester"             # a case's USERNAME unless it gives its own
 SENDER = USERNAME.encode() + b"@" + HOST  # the sender those complete to
 FROM = b"From: <" + SENDER + b">"  # the From line the program adds for it
 WRAPPED = bool(os.environ.get("QUILLRUN_WRAPPER"))  # the Windows build, under Wine
-# quillrun's own settings file on Linux. Under Wine the file of that path
-# (Z:) serves through QUILLRUN_INI, the default being beside quillrun.exe.
+# quillrun's own settings file on Linux. Under Wine, whose default is the
+# quillrun.ini beside quillrun.exe, QUILLRUN_INI names this same file (Z: is
+# the Linux root).
 QUILLRUN_INI = "/etc/quillrun.ini"
 SANITIZED = bool(os.environ.get("QUILLRUN_SANITIZED"))  # built with AddressSanitizer
 
