@@ -107,6 +107,13 @@ def raw_is(expected):
     return check
 
 
+def hello_alone(t, r):
+    """The server got a TLS handshake record (the ClientHello) and no command."""
+    raw = r.server["raw"]
+    t.assertTrue(raw.startswith(b"\x16\x03"), raw[:20])
+    t.assertNotIn(b"EHLO", raw)
+
+
 def secret_kept(hidden):
     """No form of PASSWORD on standard output or in either log, where the
     debug log shows `hidden` in its place."""
@@ -129,6 +136,20 @@ def bs_session(t, r):
     t.assertEqual((r.server["tls"], r.server["login"]), (b"starttls", [b"PLAIN", USER]))
     t.assertEqual(r.server["raw"], ehlo + STARTTLS + ehlo + AUTH_PLAIN + line(b"MAIL FROM:<" + CLIENT + b">")
                   + line(b"RCPT TO:<a@b>") + line(b"DATA") + relayed() + line(b"QUIT"))
+
+
+def bs_refused(reply):
+    """quillrun -bs answers the client's MAIL with quillrun's own `reply`, and
+    nothing reaches the server."""
+    def check(t, r):
+        if not WRAPPED:  # Wine's GnuTLS writes refused handshakes there itself
+            t.assertEqual(r.stderr, b"", "nothing on standard error")
+        t.assertEqual(r.replies, [GREETING, [250, HOST], reply, [221, b"2.0.0 Bye"]])
+        nothing_delivered(t, r)
+    return check
+
+
+BS_MAIL = dict(argv=("-bs",), stdin=b"", session=[["helo", "[127.0.0.1]"], ["mail", CLIENT.decode()], ["quit"]])
 
 
 ROWS = {
@@ -166,6 +187,10 @@ ROWS = {
     "wrong_host": refused(case(STARTTLS_SETTINGS, leaf="wrong_name"),
                           TLS_FAILED + b"certificate is for " + ", ".join(pki.WRONG_NAMES).encode() + b"\n"),
     "expired": refused(case(STARTTLS_SETTINGS, leaf="expired"), TLS_FAILED + b"certificate expired\n"),
+    # The mix-up users meet most: implicit TLS asked of a port that greets in clear text.
+    "implicit_tls_to_a_plain_port": Row(case(["port 465"], tls="implicit", server="script"),
+                                        TLS_FAILED + b"server answered in clear text, not TLS\n", 1,
+                                        check=hello_alone),
     "server_of_tls_1_1": refused(case(["port 465"], tls="implicit", server="tls1.1"),
                                  TLS_FAILED + b"server offers only TLS 1.1 or older\n"),
 
@@ -190,6 +215,13 @@ ROWS = {
         scripted(["tls starttls", "user alice", f"pasword_file {SECRET_FILE}"], {}),
         b"-ERR " + QUILLRUN_INI.encode() + b" line 3: unknown key pasword_file\n", 1, commands=[]),
 
+    # "-bs": quillrun's own failures of TLS and of its settings are its 451s.
+    "bs_tls_failure_is_451_4_7_0": Row(
+        case(STARTTLS_SETTINGS, leaf="expired", **BS_MAIL), b"", 1,
+        check=bs_refused([451, b"4.7.0 TLS with " + HOST + b" failed: certificate expired"])),
+    "bs_settings_fault_is_451_4_3_5": Row(
+        case(["tls starttls", "user alice", f"pasword_file {SECRET_FILE}"], server="script", **BS_MAIL), b"", 1,
+        check=bs_refused([451, b"4.3.5 " + QUILLRUN_INI.encode() + b" line 3: unknown key pasword_file"])),
     "bs_session_through_starttls_and_auth": Row(
         case(STARTTLS_SETTINGS, argv=("-bs",), stdin=b"",
              session=[["helo", "[127.0.0.1]"], ["mail", CLIENT.decode()], ["rcpt", "a@b"], ["data", TEXT], ["quit"]]),
