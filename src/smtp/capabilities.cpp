@@ -49,7 +49,7 @@ Capabilities parse_capabilities(const Reply &ehlo_reply) {
     const std::size_t newline = text.find('\n');
     std::string_view line = text.substr(0, newline);
     text = newline == std::string_view::npos ? std::string_view() : text.substr(newline + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (!first && line.size() > 4) take_line(line.substr(4), offered);
   }
   return offered;
