@@ -12,6 +12,18 @@
 
 namespace platform {
 
+// The failures as a user reads them after "TLS with HOST failed: ", word for
+// word on both platforms.
+inline constexpr const char *kNotTrusted = "certificate not trusted";
+inline constexpr const char *kExpired = "certificate expired";
+inline constexpr const char *kNotYetValid = "certificate not yet valid";
+inline constexpr const char *kCertificateIsFor = "certificate is for "; ///< then its names
+inline constexpr const char *kOldProtocol = "server offers only TLS 1.1 or older";
+inline constexpr const char *kClearText = "server answered in clear text, not TLS";
+inline constexpr const char *kUnreadableCaFile = "cannot read CA file "; ///< then its path
+inline constexpr const char *kConnectionLost = "connection lost during the handshake";
+inline constexpr const char *kNoAnswer = "no answer during the handshake";
+
 struct TlsStart {
   std::unique_ptr<Stream> stream; ///< the encrypted stream; nullptr when TLS failed
   std::string failure;            ///< then why, in words, for "TLS with HOST failed: ..."

@@ -20,17 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The failures as a user reads them after "TLS with HOST failed: ".
-constexpr const char *kNotTrusted = "certificate not trusted";
-constexpr const char *kExpired = "certificate expired";
-constexpr const char *kNotYetValid = "certificate not yet valid";
-constexpr const char *kCertificateIsFor = "certificate is for ";
-constexpr const char *kOldProtocol = "server offers only TLS 1.1 or older";
-constexpr const char *kClearText = "server answered in clear text, not TLS";
-constexpr const char *kUnreadableCaFile = "cannot read CA file ";
-constexpr const char *kConnectionLost = "connection lost during the handshake";
-constexpr const char *kNoAnswer = "no answer during the handshake";
-
 struct VerifyRow {
   long result;
   const char *failure; ///< nullptr: the certificate's names follow kCertificateIsFor

@@ -37,17 +37,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Shared word for word with tls_posix.cpp.
-constexpr const char *kNotTrusted = "certificate not trusted";
-constexpr const char *kExpired = "certificate expired";
-constexpr const char *kNotYetValid = "certificate not yet valid";
-constexpr const char *kWrongNames = "certificate is for ";
-constexpr const char *kOldProtocol = "server offers only TLS 1.1 or older";
-constexpr const char *kClearText = "server answered in clear text, not TLS";
-constexpr const char *kUnreadableCaFile = "cannot read CA file ";
-constexpr const char *kConnectionLost = "connection lost during the handshake";
-constexpr const char *kNoAnswer = "no answer during the handshake";
-
 // Room for a whole record as it arrives: 2^14 bytes of text, at most 256 of
 // expansion and the 5-byte header (RFC 8446 5.2).
 constexpr std::size_t kReceiveChunk = 16384 + 256 + 5;
@@ -478,7 +467,7 @@ std::string certificate_fault(Session &session, const std::optional<std::string>
   if (policy == CERT_E_UNTRUSTEDROOT || policy == CERT_E_CHAINING) return kNotTrusted;
   if (errors != 0 || policy == CERT_E_EXPIRED) return date_fault(chain.get());
   if (policy == CERT_E_CN_NO_MATCH || (address && !holds_address(leaf.get(), *address))) {
-    return kWrongNames + certificate_names(leaf.get());
+    return kCertificateIsFor + certificate_names(leaf.get());
   }
   if (policy != S_OK) return status_text(policy);
   return {};
