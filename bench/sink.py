@@ -15,7 +15,19 @@ import time
 END = b"\r\n.\r\n"
 
 
-class Sink(asyncio.Protocol):
+# What arrives is read into this one buffer, not into new bytes for every
+# read. One for all connections, since each takes its bytes out before
+# another is read.
+RECEIVED = memoryview(bytearray(256 * 1024))
+
+
+class Sink(asyncio.BufferedProtocol):
+    def get_buffer(self, sizehint):
+        return RECEIVED
+
+    def buffer_updated(self, nbytes):
+        self.data_received(bytes(RECEIVED[:nbytes]))
+
     def connection_made(self, transport):
         self.t = transport
         self.t.get_extra_info("socket").setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
@@ -48,14 +60,18 @@ class Sink(asyncio.Protocol):
             self.body(rest)
 
     def body(self, data):
-        # Only the last bytes of the previous chunk are kept to find the end.
-        joined = self.tail + data
-        at = joined.find(END)
+        # Only the last bytes of the previous chunk are kept to find the end,
+        # and only they are joined to the start of the new one: a copy of each
+        # chunk would cost the sink as much as the search.
         self.size += len(data)
-        if at < 0:
-            self.tail = joined[-4:]
+        seam = self.tail + data[:4]
+        if (at := seam.find(END)) >= 0:
+            rest = seam[at + len(END):] + data[4:]
+        elif (at := data.find(END)) >= 0:
+            rest = data[at + len(END):]
+        else:
+            self.tail = (self.tail + data[-4:])[-4:]
             return
-        rest = joined[at + len(END):]
         self.size -= 3 + len(rest)  # the final ".\r\n" and what follows it
         self.in_data = False
         with open(sys.argv[2], "a") as f:
