@@ -331,7 +331,7 @@ def large(pid, trials=3):
     print()
 
 
-def tls_rate(pid, trials=5):
+def tls_rate(pid, trials=10):
     """quillrun alone: a 10 MB message in clear text and over STARTTLS, in turns."""
     print(f"## 10 MB over TLS against clear text (quillrun, best of {trials} runs by wall time)\n")
     print("The same message to port 2525 (HELO, clear text) and to port 2587 (STARTTLS and "
