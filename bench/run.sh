@@ -15,7 +15,7 @@
 # 10 MB message over TLS against clear text, peak RSS for 1 GB messages and a
 # long header line, callgrind instruction counts. The memory rows put two 1 GB
 # files at a time in the tmpfs (the message and quillrun's spool file), so
-# about 2 GB of RAM is needed. Takes about three minutes.
+# about 2 GB of RAM is needed. Takes one and a half to three minutes.
 # QUILLRUN=/path/to/binary measures that binary instead of building.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
