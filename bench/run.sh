@@ -3,17 +3,19 @@
 #
 #   bench/run.sh [RUNS]        # RUNS small-message runs per client, default 200
 #
-# Installs msmtp (the peer client), GNU time and valgrind when missing, builds
-# quillrun into build-bench/ (RelWithDebInfo) and the LD_PRELOAD shim
+# Installs msmtp (the peer client), GNU time, valgrind and openssl when missing,
+# builds quillrun into build-bench/ (RelWithDebInfo) and the LD_PRELOAD shim
 # nodelay_shim.c, then, inside
 # tools/namespaces.py's private namespaces (own loopback, host name, /etc
-# overlay, /tmp tmpfs; the machine's files are untouched), starts the sink
-# SMTP server bench/sink.py on 127.0.0.1:2525 and
-# runs bench/bench.py, which prints Markdown tables: small-message latency,
-# large-message throughput and peak RSS, peak RSS for 1 GB messages and a long
-# header line, callgrind instruction counts. The memory rows put two 1 GB
+# overlay, /tmp tmpfs; the machine's files are untouched), runs
+# bench/bench.py, which makes a test certificate with openssl, starts the sink
+# SMTP server bench/sink.py on 127.0.0.1:2525 (and 2587 with STARTTLS and
+# AUTH) and prints Markdown tables: small-message latency, the same over
+# STARTTLS and AUTH with peak RSS, large-message throughput and peak RSS, a
+# 10 MB message over TLS against clear text, peak RSS for 1 GB messages and a
+# long header line, callgrind instruction counts. The memory rows put two 1 GB
 # files at a time in the tmpfs (the message and quillrun's spool file), so
-# about 2 GB of RAM is needed. Takes two to three minutes.
+# about 2 GB of RAM is needed. Takes one and a half to three minutes.
 # QUILLRUN=/path/to/binary measures that binary instead of building.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -26,7 +28,7 @@ if [ "${1:-}" = --inside ]; then # /etc and /tmp are the namespaces' own here
 fi
 
 missing=""
-for p in msmtp time valgrind python3 iproute2 util-linux cmake g++; do
+for p in msmtp time valgrind openssl python3 iproute2 util-linux cmake g++ libssl-dev; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
 done
 if [ -n "$missing" ]; then
