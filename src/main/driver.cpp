@@ -1,6 +1,5 @@
 #include "main/driver.h"
 
-#include "config/ini.h"
 #include "intake/address.h"
 #include "intake/copy_message.h"
 #include "intake/from_line.h"
@@ -18,13 +17,11 @@
 #include "platform/system.h"
 #include "smtp/connection.h"
 #include "smtp/delivery.h"
-#include "smtp/port.h"
 #include "smtp_server/session.h"
 
 #include <cstdlib>
 #include <ctime>
 #include <new>
-#include <optional>
 
 namespace invocation {
 namespace {
