@@ -82,8 +82,8 @@ int deliver_message(CommandLine &line) {
     return kFailure;
   }
   SubmissionSetup setup = submission_setup(around);
-  if (!setup.failure.empty()) {
-    logs::report("-ERR " + setup.failure + "\n");
+  if (setup.unusable.fault != smtp::Fault::none) {
+    logs::report("-ERR " + setup.unusable.detail + "\n");
     return kFailure;
   }
 
@@ -98,18 +98,18 @@ int deliver_message(CommandLine &line) {
   if (take_in_message(line, to_value, spool,
                       smtp::extended(setup.submission) ? &eight_bit : nullptr)) {
     const std::vector<std::string> recipients = envelope_forms(line.recipients);
-    smtp::DeliveryRequest request{
-        server_host(around, settings),
-        server_port(around),
-        intake::helo_argument(settings.sender),
-        intake::envelope_sender(settings.sender, settings.envelope_sender_override),
-        &recipients,
-        spool.file,
-        spool.name,
-        eight_bit,
-        std::move(setup.submission),
-        {}};
-    delivered = smtp::deliver(request);
+    const smtp::DeliveryRequest request{.server_host = server_host(around, settings),
+                                        .port = server_port(around),
+                                        .helo_argument = intake::helo_argument(settings.sender),
+                                        .envelope_sender = intake::envelope_sender(
+                                            settings.sender, settings.envelope_sender_override),
+                                        .recipients = &recipients,
+                                        .spool = spool.file,
+                                        .spool_name = spool.name,
+                                        .eight_bit = eight_bit,
+                                        .submission = std::move(setup.submission)};
+    smtp::Client client;
+    delivered = smtp::deliver(client, request);
   }
   intake::remove_spool_file(spool);
   return delivered ? kSuccess : kFailure;
@@ -122,19 +122,14 @@ int run_smtp_session(const RunSettings &settings) {
   platform::end_run_on_interrupt();
   Surroundings around;
   SubmissionSetup setup = submission_setup(around);
-  smtp_server::SessionSettings session{server_host(around, settings),
-                                       server_port(around),
-                                       host_name(around),
-                                       completed_sender(around, settings.sender),
-                                       around.mail_server.work_directory,
-                                       std::move(setup.submission),
-                                       {},
-                                       {}};
-  // RFC 3463: X.3.5 the system is not configured to send; X.7.0 the
-  // security it must use cannot be had.
-  if (!setup.failure.empty()) {
-    session.unusable = (setup.settings_fault ? "451 4.3.5 " : "451 4.7.0 ") + setup.failure;
-  }
+  smtp_server::SessionSettings session{.server_host = server_host(around, settings),
+                                       .port = server_port(around),
+                                       .host_name = host_name(around),
+                                       .sender = completed_sender(around, settings.sender),
+                                       .work_directory = around.mail_server.work_directory,
+                                       .submission = std::move(setup.submission),
+                                       .unusable = std::move(setup.unusable),
+                                       .refusal = {}};
   RunSettings checked = settings;
   checked.sender = session.sender;
   if (auto refusal = refusal_of_addresses(checked, {})) {
@@ -178,7 +173,7 @@ int run(const std::vector<std::string> &args) {
     print_help();
     return kSuccess;
   case RunMode::daemon:
-    run_fake_daemon();
+    return run_fake_daemon();
   case RunMode::smtp_session:
   case RunMode::delivery:
     break;

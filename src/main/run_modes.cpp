@@ -33,7 +33,7 @@ void print_help() {
   logs::report(kHelpText);
 }
 
-void run_fake_daemon() {
+int run_fake_daemon() {
   const int pid = platform::process_id();
   if (std::FILE *file = platform::open_pid_file(kPidFile)) {
     std::fprintf(file, "%d", pid);

@@ -31,13 +31,14 @@ int server_port(const Surroundings &around) {
 
 SubmissionSetup submission_setup(const Surroundings &around) {
   const config::IniRead &read = around.quillrun_ini;
-  if (!read.failure.empty()) return {{}, read.failure, true};
-  SubmissionSetup setup{read.ini.submission, {}, false};
+  if (!read.failure.empty()) return {{}, {smtp::Fault::unusable_settings, {}, read.failure, 0}};
+  SubmissionSetup setup{read.ini.submission, {}};
   const std::string &user = setup.submission.user;
   if (user.empty()) return setup;
   config::SecretRead secret = config::read_secret(read.ini);
-  if (!secret.failure.empty())
-    return {{}, "No password for " + user + ": " + secret.failure, false};
+  if (!secret.failure.empty()) {
+    return {{}, {smtp::Fault::no_secret, {}, "No password for " + user + ": " + secret.failure, 0}};
+  }
   setup.submission.secret = std::move(secret.secret);
   return setup;
 }

@@ -6,6 +6,7 @@
 #include "config/ini.h"
 #include "config/quillrun_ini.h"
 #include "main/command_line.h"
+#include "smtp/client.h"
 #include "smtp/submission.h"
 
 #include <optional>
@@ -34,8 +35,9 @@ int server_port(const Surroundings &around);
 /// How to submit, with the secret read when a login is asked for.
 struct SubmissionSetup {
   smtp::Submission submission;
-  std::string failure;         ///< why nothing may be sent, without "-ERR"; empty when sound
-  bool settings_fault = false; ///< the failure is quillrun.ini's own, not the secret's
+  /// Why nothing may be sent, if anything: Fault::unusable_settings or
+  /// Fault::no_secret, its words (without "-ERR") the detail.
+  smtp::Outcome unusable;
 };
 
 /// The submission quillrun.ini asks for: its TLS and login, the secret read

@@ -12,7 +12,7 @@ bool offers(const Capabilities &offered, std::string_view mechanism) {
 }
 
 // A reply to AUTH that is neither a challenge nor the success ends the login.
-Outcome refused(Outcome outcome) {
+Outcome as_refusal(Outcome outcome) {
   if (outcome.fault == Fault::none) outcome.fault = Fault::login_refused;
   return outcome;
 }
@@ -25,7 +25,7 @@ bool is(const Outcome &outcome, int code) {
 constexpr int kChallenge = 334;
 constexpr int kLoggedIn = 235;
 
-Outcome answered(Outcome outcome) { return is(outcome, kLoggedIn) ? outcome : refused(outcome); }
+Outcome answered(Outcome outcome) { return is(outcome, kLoggedIn) ? outcome : as_refusal(outcome); }
 
 } // namespace
 
@@ -77,7 +77,7 @@ Outcome log_in(Client &client, AuthMethod mechanism, const std::string &user,
   case AuthMethod::login: {
     Outcome step = command(client, "AUTH LOGIN\r\n", limit);
     for (const std::string *answer : {&user, &secret}) {
-      if (!is(step, kChallenge)) return refused(step);
+      if (!is(step, kChallenge)) return as_refusal(step);
       step = command(client, base64(*answer) + "\r\n", limit, kHidden);
     }
     return answered(step);

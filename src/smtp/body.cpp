@@ -27,20 +27,4 @@ void append_wire_form(std::string_view spool_bytes, WireState &state, std::strin
   }
 }
 
-BodyOutcome send_message_body(Client &client, io::BlockReader &spool) {
-  WireState state;
-  std::string wire;
-  for (std::string_view bytes = io::unconsumed(spool); !bytes.empty();
-       bytes = io::unconsumed(spool)) {
-    wire.clear();
-    append_wire_form(bytes, state, wire);
-    io::consume(spool, bytes.size());
-    if (!send_all(client, wire)) return BodyOutcome::send_failed;
-  }
-  if (spool.error != 0) return BodyOutcome::read_failed;
-  // The intake ends every line; a spool file that did not still ends one here.
-  if (state.column > 0 && !send_all(client, "\r\n")) return BodyOutcome::send_failed;
-  return BodyOutcome::sent;
-}
-
 } // namespace smtp

@@ -3,68 +3,73 @@
 #include "log/debug_log.h"
 #include "log/report.h"
 #include "platform/private_file.h"
-#include "smtp/client.h"
-#include "smtp/connection.h"
+#include "smtp/fault_text.h"
 
 #include <optional>
 
 namespace smtp {
 namespace {
 
-constexpr const char *kNoWelcome = "-ERR Unable to read welcome from SMTP server\n";
-constexpr const char *kNoHeloReply = "-ERR Unable to read helo response from SMTP server\n";
-constexpr const char *kNoReply = "-ERR Unable to read response from server\n";
 constexpr const char *kNobodyAccepted = "Failed to send message to any users\n";
 
 // The acceptance rules of the piped run, kept on purpose since servers and
 // callers have long relied on their leniency: a greeting of any code opens
 // the dialogue; a reply to HELO, MAIL FROM, DATA or "." passes up to the
 // code 400 itself, and so does one without a number (code 0); a recipient
-// counts as accepted with exactly 250.
+// counts as accepted with exactly 250. A missing reply to MAIL FROM has
+// never been told of, nor a text that could not be sent whole: the run
+// just ends with status 1.
 constexpr int kHighestPassingCode = 400;
 constexpr int kRecipientAccepted = 250;
 
 bool passes(const Reply &reply) { return reply.code <= kHighestPassingCode; }
 
-void report_refused(const Reply &reply) {
-  logs::report("-ERR Invalid smtp response (" + first_line(reply) + ")\n");
+void report_error(const std::string &words) { logs::report("-ERR " + words + "\n"); }
+
+// The step whose reply is judged, where the piped run's words depend on it.
+enum class Step { greeting, helo, mail, other };
+
+Awaited awaited_at(Step step) {
+  if (step == Step::greeting) return Awaited::welcome;
+  if (step == Step::helo) return Awaited::helo;
+  return Awaited::response;
+}
+
+void report_fault(const Client &client, const Outcome &outcome, Step step) {
+  switch (outcome.fault) {
+  case Fault::none:
+  case Fault::send_failed:
+    return;
+  case Fault::no_reply:
+    if (step == Step::mail) return;
+    break;
+  case Fault::no_connection:
+    // The socket error text always ended with its own line feed: callers
+    // have seen an empty line after this message ever since.
+    logs::report(fault_text(client, outcome) + "\n\n");
+    return;
+  case Fault::unreadable_text:
+    logs::report(fault_text(client, outcome) + "\n");
+    logs::report_system_error(outcome.detail, outcome.error);
+    return;
+  default:
+    break;
+  }
+  report_error(fault_text(client, outcome, awaited_at(step)));
 }
 
 enum class Check { refusal, none };
 
 // The reply when the run goes on after this step. Nothing, after the step's
-// message, when it ends here: a reply nobody asked for came first, no reply
-// came (`no_reply` is printed, if given), the text could not be sent (no
-// message: the connection is gone), submission failed, or, with
-// Check::refusal, the reply refuses the step.
-std::optional<Reply> judged(const Client &client, Outcome outcome, const char *no_reply,
-                            Check check) {
-  switch (outcome.fault) {
-  case Fault::none:
-    break;
-  case Fault::refused:
-    report_refused(outcome.reply);
-    return std::nullopt;
-  case Fault::tls_failed:
-  case Fault::no_starttls:
-  case Fault::login_without_tls:
-  case Fault::no_login_method:
-  case Fault::login_refused:
-    logs::report("-ERR " + submission_failure(client, outcome) + "\n");
-    return std::nullopt;
-  case Fault::unasked_reply:
-    logs::report("-ERR Unexpected reply from server (" + outcome.detail + ")\n");
-    return std::nullopt;
-  case Fault::no_reply:
-    if (no_reply != nullptr) logs::report(no_reply);
-    return std::nullopt;
-  case Fault::no_connection:
-  case Fault::send_failed:
-  case Fault::unreadable_text:
+// message, when it ends here: a fault, or with Check::refusal a reply that
+// refuses the step.
+std::optional<Reply> judged(const Client &client, Outcome outcome, Step step, Check check) {
+  if (outcome.fault != Fault::none) {
+    report_fault(client, outcome, step);
     return std::nullopt;
   }
   if (check == Check::refusal && !passes(outcome.reply)) {
-    report_refused(outcome.reply);
+    report_error(invalid_response(first_line(outcome.reply)));
     return std::nullopt;
   }
   return std::move(outcome.reply);
@@ -77,7 +82,7 @@ Offered offer_recipients(Client &client, const std::vector<std::string> &recipie
   for (const std::string &recipient : recipients) {
     auto reply =
         judged(client, command(client, "RCPT TO:" + recipient + "\r\n", client.limits.reply),
-               kNoReply, Check::none);
+               Step::other, Check::none);
     if (!reply) return Offered::run_ended;
     if (reply->code == kRecipientAccepted) {
       accepted = true;
@@ -91,12 +96,7 @@ Offered offer_recipients(Client &client, const std::vector<std::string> &recipie
 // The message after an accepted DATA, then "." and QUIT.
 bool send_message(Client &client, const DeliveryRequest &request) {
   io::BlockReader spool = io::file_reader(request.spool);
-  Outcome sent = send_text(client, spool);
-  if (sent.fault == Fault::unreadable_text) {
-    logs::report("Could not read " + request.spool_name + "\n");
-    logs::report_system_error(request.spool_name, sent.error);
-  }
-  auto dot = judged(client, std::move(sent), kNoReply, Check::none);
+  auto dot = judged(client, send_text(client, spool, request.spool_name), Step::other, Check::none);
   if (!dot) return false;
   // The server has taken the message: from here on no ending, not even a
   // signal, may tell the caller otherwise, or the caller sends it again.
@@ -104,7 +104,7 @@ bool send_message(Client &client, const DeliveryRequest &request) {
   // The reply to "." has settled the outcome; QUIT gets a short wait only.
   quit(client);
   if (!passes(*dot)) {
-    report_refused(*dot);
+    report_error(invalid_response(first_line(*dot)));
     return false;
   }
   return true;
@@ -112,16 +112,14 @@ bool send_message(Client &client, const DeliveryRequest &request) {
 
 bool run_dialogue(Client &client, const DeliveryRequest &request) {
   const TimeLimits &limits = client.limits;
-  if (!judged(client, hello(client, request.helo_argument, request.submission), kNoHeloReply,
-              Check::refusal)) {
-    return false;
-  }
+  Opening opening = open_submission(client, request.helo_argument, request.submission);
+  if (!judged(client, std::move(opening.outcome), Step::helo, Check::refusal)) return false;
   // RFC 6152: 8-bit text is declared where the server can take it; to one
   // that cannot, it goes as it always has.
-  const char *body = request.eight_bit && client.offered.eight_bit_mime ? " BODY=8BITMIME" : "";
+  const char *body = request.eight_bit && opening.offered.eight_bit_mime ? " BODY=8BITMIME" : "";
   if (!judged(client,
               command(client, "MAIL FROM:" + request.envelope_sender + body + "\r\n", limits.reply),
-              nullptr, Check::refusal)) {
+              Step::mail, Check::refusal)) {
     return false;
   }
   switch (offer_recipients(client, *request.recipients)) {
@@ -138,32 +136,18 @@ bool run_dialogue(Client &client, const DeliveryRequest &request) {
   }
   // A refused DATA must not be followed by the message: its lines would
   // reach the server as commands.
-  return judged(client, command(client, "DATA\r\n", limits.data_reply), kNoReply, Check::refusal) &&
+  return judged(client, command(client, "DATA\r\n", limits.data_reply), Step::other,
+                Check::refusal) &&
          send_message(client, request);
 }
 
 } // namespace
 
-bool deliver(const DeliveryRequest &request) {
+bool deliver(Client &client, const DeliveryRequest &request) {
   logs::debug_log("Sending message\n");
-  Client client;
-  client.limits = request.limits;
-  Outcome greeting = open_session(client, request.server_host, request.port, request.submission);
-  if (greeting.fault == Fault::tls_failed) {
-    judged(client, std::move(greeting), nullptr, Check::none);
-    return false;
-  }
-  if (greeting.fault == Fault::no_connection) {
-    // The socket error text always ended with its own line feed: callers
-    // have seen an empty line after this message ever since.
-    logs::report(connection_failure(request.server_host, request.port, greeting.error) + "\n\n");
-    return false;
-  }
-  if (greeting.fault == Fault::no_reply) {
-    logs::report(kNoWelcome);
-    return false;
-  }
-  return run_dialogue(client, request);
+  Outcome greeting = open_connection(client, request.server_host, request.port, request.submission);
+  return judged(client, std::move(greeting), Step::greeting, Check::none) &&
+         run_dialogue(client, request);
 }
 
 } // namespace smtp

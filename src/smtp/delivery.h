@@ -2,8 +2,8 @@
 // to the server, its outcome told by messages on standard output.
 #pragma once
 
+#include "smtp/client.h"
 #include "smtp/submission.h"
-#include "smtp/time_limits.h"
 
 #include <cstdio>
 #include <string>
@@ -21,14 +21,13 @@ struct DeliveryRequest {
   std::string spool_name;                               ///< for messages
   bool eight_bit = false;                               ///< the message holds a byte over 127
   Submission submission;                                ///< TLS and login, when asked for
-  TimeLimits limits;
 };
 
-/// Connects and runs greeting, HELO (or EHLO, TLS and the login that the
-/// submission asks for), MAIL FROM, one RCPT TO per recipient, DATA, the
-/// spool file, "." and QUIT, printing each message as it arises.
+/// Connects `client` and runs greeting, HELO (or EHLO, TLS and the login
+/// that the submission asks for), MAIL FROM, one RCPT TO per recipient,
+/// DATA, the spool file, "." and QUIT, printing each message as it arises.
 /// True (delivered) only when a recipient was accepted and the server took
 /// the message after the final ".". Leaves the spool file to the caller.
-bool deliver(const DeliveryRequest &request);
+bool deliver(Client &client, const DeliveryRequest &request);
 
 } // namespace smtp

@@ -1,7 +1,11 @@
-// How the client submits to a provider's server (RFC 6409): TLS, implicit
-// (RFC 8314) or by STARTTLS (RFC 3207), and SMTP AUTH (RFC 4954). Empty, it
-// asks for neither, and the dialogue is the plain one of HELO.
+// Submission to a provider's server (RFC 6409): TLS, implicit (RFC 8314) or
+// by STARTTLS (RFC 3207), and SMTP AUTH (RFC 4954), opened over a connected
+// client. Empty, a Submission asks for neither, and the dialogue is the
+// plain one of HELO.
 #pragma once
+
+#include "smtp/capabilities.h"
+#include "smtp/client.h"
 
 #include <string>
 
@@ -25,5 +29,29 @@ struct Submission {
 inline bool extended(const Submission &submission) {
   return submission.tls != TlsMode::off || !submission.user.empty();
 }
+
+/// The session opened on `submission`'s terms, up to its first MAIL.
+struct Opening {
+  Outcome outcome;      ///< the reply to HELO or the last EHLO, or the fault
+  Capabilities offered; ///< what the last EHLO reply offered; nothing after HELO
+};
+
+/// Connects to `host` on `port`, with implicit TLS when `submission` asks
+/// for it, and reads the greeting (open_session). The greeting's outcome,
+/// for the caller to judge: any code may open the dialogue.
+Outcome open_connection(Client &client, const std::string &host, int port,
+                        const Submission &submission);
+
+/// Opens the dialogue after the greeting, introducing the client as
+/// `argument`. When `submission` asks for neither TLS nor a login: HELO (RFC
+/// 5321 4.1.1.1), its reply for the caller to judge. Else EHLO; with
+/// STARTTLS, STARTTLS, the handshake and EHLO again (RFC 3207 4.2: what was
+/// offered before is forgotten); then the login when a user is given (a
+/// login without TLS only to a loopback address). Nothing is ever sent in
+/// clear text that was meant for TLS. Faults: as command(), and
+/// ehlo_refused, tls_failed, no_starttls, login_without_tls,
+/// no_login_method, login_refused; QUIT has then gone where the server can
+/// still read it.
+Opening open_submission(Client &client, const std::string &argument, const Submission &submission);
 
 } // namespace smtp

@@ -6,6 +6,7 @@
 
 #include "smtp/client.h"
 #include "smtp/reply.h"
+#include "smtp/submission.h"
 
 #include <cstdio>
 #include <string>
@@ -16,10 +17,10 @@ struct Relay {
   std::string server_host; ///< the server, by name or address
   int port = 0;
   smtp::Submission submission; ///< TLS and login, when asked for
-  /// When not empty, the reply to every MAIL: the settings or the secret
-  /// could not be read, and no message may go without what they ask for.
-  std::string unusable;
-  smtp::Client client; ///< no stream while there is no connection
+  /// With a fault, the answer to every MAIL: the settings or the secret
+  /// could not be had, and no message may go without what they ask for.
+  smtp::Outcome unusable;
+  smtp::Client client; ///< no stream while there is no connection; a test hands one in memory
 };
 
 /// A reply for the client, and what it did to the server's transaction.

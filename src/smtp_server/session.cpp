@@ -25,8 +25,8 @@ constexpr int kClientWaitMs = 5 * 60 * 1000;
 // would show the Bcc ones to everyone.
 constexpr const char *kNobodyNamed = "undisclosed-recipients:;";
 
-// The "-bs" client, on standard input and output.
-struct Client {
+// The program that speaks SMTP to quillrun, on standard input and output.
+struct Caller {
   io::BlockReader input{[](char *buffer, std::size_t capacity) -> long {
     if (!platform::wait_for_standard_input(kClientWaitMs)) {
       errno = ETIMEDOUT;
@@ -47,7 +47,7 @@ struct Transaction {
 
 struct Session {
   const SessionSettings &settings;
-  Client client;
+  Caller caller;
   Relay relay;
   Transaction transaction;
   /// The server still holds a transaction of the client's that has ended
@@ -56,9 +56,9 @@ struct Session {
   bool all_taken = true;
 };
 
-void reply(Client &client, const std::string &text) {
+void reply(Caller &caller, const std::string &text) {
   const std::string line = text + "\r\n";
-  client.gone = client.gone || std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
+  caller.gone = caller.gone || std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
                 std::fflush(stdout) != 0;
 }
 
@@ -101,16 +101,16 @@ void follow_server(Session &session, const Relayed &relayed) {
 }
 
 void on_mail(Session &session, std::string_view argument) {
-  if (session.transaction.open) return reply(session.client, "503 5.5.1 Sender already specified");
+  if (session.transaction.open) return reply(session.caller, "503 5.5.1 Sender already specified");
   std::optional<std::string> path = parse_path(argument, "FROM:", true);
-  if (!path) return reply(session.client, "501 5.1.7 Bad sender address syntax");
+  if (!path) return reply(session.caller, "501 5.1.7 Bad sender address syntax");
   const std::string &sender = session.settings.sender;
   // HELO is never empty: a null or domainless sender says the default's.
   std::string helo = intake::helo_argument(*path);
   if (helo.empty()) helo = intake::helo_argument(sender);
   if (helo.empty()) helo = session.settings.host_name;
   Relayed mail = relay_mail(session.relay, *path, helo, session.server_transaction_open);
-  reply(session.client, mail.reply);
+  reply(session.caller, mail.reply);
   session.server_transaction_open = !mail.ended;
   if (!positive(mail)) return end_transaction(session, false);
   session.transaction.open = true;
@@ -120,16 +120,16 @@ void on_mail(Session &session, std::string_view argument) {
 
 void on_rcpt(Session &session, std::string_view argument) {
   Transaction &transaction = session.transaction;
-  if (!transaction.open) return reply(session.client, "503 5.5.1 Need MAIL before RCPT");
+  if (!transaction.open) return reply(session.caller, "503 5.5.1 Need MAIL before RCPT");
   std::optional<std::string> path = parse_path(argument, "TO:", false);
-  if (!path) return reply(session.client, "501 5.1.3 Bad recipient address syntax");
+  if (!path) return reply(session.caller, "501 5.1.3 Bad recipient address syntax");
   if (transaction.offered == intake::kMaxRecipients) {
-    return reply(session.client, "452 4.5.3 Too many recipients");
+    return reply(session.caller, "452 4.5.3 Too many recipients");
   }
   ++transaction.offered;
   Relayed rcpt = relay_rcpt(session.relay, *path);
   if (positive(rcpt)) ++transaction.accepted;
-  reply(session.client, rcpt.reply);
+  reply(session.caller, rcpt.reply);
   follow_server(session, rcpt);
 }
 
@@ -137,7 +137,7 @@ void on_rcpt(Session &session, std::string_view argument) {
 // intake as a piped message; the text's bytes after an intake that stopped
 // early are read and dropped.
 intake::CopyOutcome take_text(Session &session, std::FILE *spool, DataText &text) {
-  io::BlockReader unstuffed = data_text_reader(session.client.input, text);
+  io::BlockReader unstuffed = data_text_reader(session.caller.input, text);
   intake::RewriteOptions options{false, true, session.transaction.from_value, kNobodyNamed};
   intake::RecipientList unused; // recipients come from RCPT alone
   intake::CopyOutcome outcome = intake::copy_message(unstuffed, spool, options, unused);
@@ -149,14 +149,14 @@ intake::CopyOutcome take_text(Session &session, std::FILE *spool, DataText &text
 
 void on_data(Session &session) {
   const Transaction &transaction = session.transaction;
-  if (!transaction.open) return reply(session.client, "503 5.5.1 Need MAIL before DATA");
-  if (transaction.offered == 0) return reply(session.client, "503 5.5.1 Need RCPT before DATA");
-  if (transaction.accepted == 0) return reply(session.client, "554 5.5.1 No valid recipients");
+  if (!transaction.open) return reply(session.caller, "503 5.5.1 Need MAIL before DATA");
+  if (transaction.offered == 0) return reply(session.caller, "503 5.5.1 Need RCPT before DATA");
+  if (transaction.accepted == 0) return reply(session.caller, "554 5.5.1 No valid recipients");
   intake::SpoolFile spool = intake::create_spool_file(session.settings.work_directory);
   if (spool.file == nullptr) {
-    return reply(session.client, "451 4.3.0 Cannot create temp file (" + spool.name + ")");
+    return reply(session.caller, "451 4.3.0 Cannot create temp file (" + spool.name + ")");
   }
-  reply(session.client, "354 End data with <CR><LF>.<CR><LF>");
+  reply(session.caller, "354 End data with <CR><LF>.<CR><LF>");
   DataText text;
   Relayed message;
   switch (take_text(session, spool.file, text)) {
@@ -174,7 +174,7 @@ void on_data(Session &session) {
     break; // the client is gone: the message never reaches the server's "."
   }
   intake::remove_spool_file(spool);
-  if (text.ended) reply(session.client, message.reply);
+  if (text.ended) reply(session.caller, message.reply);
   end_transaction(session, positive(message));
 }
 
@@ -182,17 +182,17 @@ void on_rset(Session &session) {
   if (session.transaction.open) end_transaction(session, false);
   Relayed reset = relay_rset(session.relay);
   follow_server(session, reset);
-  reply(session.client, reset.reply);
+  reply(session.caller, reset.reply);
 }
 
 void on_greeting(Session &session, std::string_view argument, bool extended) {
   const std::string &host = session.settings.host_name;
   if (argument.empty()) {
-    return reply(session.client,
+    return reply(session.caller,
                  extended ? "501 5.5.4 Syntax: EHLO hostname" : "501 5.5.4 Syntax: HELO hostname");
   }
   // No PIPELINING: the session is lock-step, as is the dialogue behind it.
-  reply(session.client, extended ? "250-" + host + "\r\n250 8BITMIME" : "250 " + host);
+  reply(session.caller, extended ? "250-" + host + "\r\n250 8BITMIME" : "250 " + host);
 }
 
 // One command; false when the session ends with it.
@@ -215,13 +215,13 @@ bool on_command(Session &session, const Command &command) {
     on_rset(session);
     break;
   case Verb::noop:
-    reply(session.client, "250 2.0.0 OK");
+    reply(session.caller, "250 2.0.0 OK");
     break;
   case Verb::quit:
-    reply(session.client, "221 2.0.0 Bye");
+    reply(session.caller, "221 2.0.0 Bye");
     return false;
   case Verb::other:
-    reply(session.client, "502 5.5.1 Command not recognized");
+    reply(session.caller, "502 5.5.1 Command not recognized");
     break;
   }
   return true;
@@ -232,25 +232,29 @@ bool on_command(Session &session, const Command &command) {
 bool serve_session(const SessionSettings &settings) {
   platform::use_binary_standard_input();
   platform::use_binary_standard_output();
-  Session session{settings,
-                  {},
-                  {settings.server_host, settings.port, settings.submission, settings.unusable, {}},
-                  {},
-                  false,
-                  true};
+  Session session{.settings = settings,
+                  .caller = {},
+                  .relay = {.server_host = settings.server_host,
+                            .port = settings.port,
+                            .submission = settings.submission,
+                            .unusable = settings.unusable,
+                            .client = {}},
+                  .transaction = {},
+                  .server_transaction_open = false,
+                  .all_taken = true};
   if (!settings.refusal.empty()) {
-    reply(session.client, "421 4.3.0 " + settings.refusal);
+    reply(session.caller, "421 4.3.0 " + settings.refusal);
     return false;
   }
-  reply(session.client, "220 " + settings.host_name + " quillrun ready");
+  reply(session.caller, "220 " + settings.host_name + " quillrun ready");
   std::string line;
-  while (!session.client.gone) {
-    const LineRead read = read_command_line(session.client.input, line);
+  while (!session.caller.gone) {
+    const LineRead read = read_command_line(session.caller.input, line);
     if (read == LineRead::ended) break;
     if (read == LineRead::too_long) {
-      reply(session.client, "500 5.5.2 Line too long");
+      reply(session.caller, "500 5.5.2 Line too long");
     } else if (line.find('\0') != std::string::npos) {
-      reply(session.client, "500 5.5.2 Command holds a NUL byte");
+      reply(session.caller, "500 5.5.2 Command holds a NUL byte");
     } else if (!on_command(session, parse_command(line))) {
       break;
     }

@@ -4,6 +4,7 @@
 // command get the server's own verdicts.
 #pragma once
 
+#include "smtp/client.h"
 #include "smtp/submission.h"
 
 #include <string>
@@ -17,7 +18,7 @@ struct SessionSettings {
   std::string sender;          ///< the completed default sender, for MAIL FROM:<>
   std::string work_directory;  ///< for the spool files (g_work; empty: "/tmp")
   smtp::Submission submission; ///< TLS and login toward the server
-  std::string unusable;        ///< when not empty, the reply to every MAIL: nothing may be sent
+  smtp::Outcome unusable;      ///< with a fault, the answer to every MAIL: nothing may be sent
   std::string refusal; ///< when not empty, why nobody is served: the greeting is 421 with it
 };
 

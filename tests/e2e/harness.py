@@ -46,6 +46,24 @@ def wire(*lines):
     return b"".join(line + b"\r\n" for line in lines)
 
 
+def rcpt(*addrs):
+    """RCPT TO for each of `addrs`, as the server reads them."""
+    return b"".join(b"RCPT TO:<" + a + b">\r\n" for a in addrs)
+
+
+DATA, DOT, QUIT = b"DATA\r\n", b".\r\n", b"QUIT\r\n"
+
+# "-bs": quillrun's greeting to its client, the client's sender, a message it sends.
+GREETING = [220, HOST + b" quillrun ready"]
+CLIENT = b"s@example.net"
+TEXT = "Subject: s\r\n\r\nhi\r\n"
+
+
+def relayed(*body, to=b"undisclosed-recipients:;", sender=CLIENT):
+    """A message of TEXT's header and `body` as "-bs" passes it on, "." included."""
+    return wire(b"Subject: s", b"From: <" + sender + b">", b"To: " + to, b"", *(body or [b"hi"])) + DOT
+
+
 def dialogue(*rcpts):
     """The commands of one delivery from SENDER to `rcpts`, as the server records them."""
     return [b"HELO " + HOST, b"MAIL FROM:<" + SENDER + b">", *[b"RCPT TO:<" + r + b">" for r in rcpts], b"DATA",

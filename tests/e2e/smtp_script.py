@@ -12,10 +12,6 @@ again, keep reading); "close" or "reset" may also end a list, after the texts.
 {"repeat": LINE, "bytes": N, "then": TEXT} sends LINE again and again, at
 least N bytes in all, then TEXT. Texts are sent as written: give them their own CR LF.
 
-"later", a script of its own, serves every connection after the first
-(which the rest of the script serves); without it every connection gets the
-same script.
-
 `on_connect`, when set, is called as a connection is taken, before the
 greeting.
 
@@ -76,7 +72,6 @@ class ScriptedServer:
     def __init__(self, script=None, host="127.0.0.1", port=25):
         self.script = dict(script or {})
         self.delay = float(self.script.pop("chunk_delay", 0.2))
-        self.later = self.script.pop("later", self.script)
         self.sessions = []
         self.threads = []
         self.sock = socket.create_server((host, port), reuse_port=False)
@@ -95,9 +90,8 @@ class ScriptedServer:
             except OSError:
                 return
             s = Session()
-            script = self.later if self.sessions else self.script
             self.sessions.append(s)
-            t = threading.Thread(target=self._serve, args=(conn, s, script), daemon=True)
+            t = threading.Thread(target=self._serve, args=(conn, s, self.script), daemon=True)
             # Listed before it starts: a client may be done with the session
             # before this thread runs again, and stop() must wait for it.
             self.threads.append(t)

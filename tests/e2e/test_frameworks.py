@@ -19,7 +19,7 @@ import unittest
 from dataclasses import dataclass, field
 
 import mail_servers
-import test_real_servers as real
+import real_servers as real
 from harness import SENDER, WRAPPED
 
 HERE = os.path.dirname(os.path.abspath(__file__))

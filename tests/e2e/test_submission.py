@@ -17,8 +17,7 @@ import base64
 import unittest
 
 import pki
-from harness import FROM, HOST, QUILLRUN_INI, SENDER, WRAPPED, Case, Row, table, wire
-from test_smtp_session import CLIENT, GREETING, TEXT, delivered as relayed
+from harness import CLIENT, FROM, GREETING, HOST, QUILLRUN_INI, SENDER, TEXT, WRAPPED, Case, Row, relayed, table, wire
 
 MSG = b"Subject: s\n\nhi\n"
 PAYLOAD = wire(b"Subject: s", FROM, b"To: <a@b>", b"")  # MSG as sent after DATA, up to its body

@@ -1,10 +1,7 @@
 #include "smtp/body.h"
 
-#include "loopback.h"
-
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -49,34 +46,6 @@ TEST(WireForm, PiecesOf998DotStuffedEachWithCrLf) {
       EXPECT_EQ(wire_form(row.spool, step), row.wire);
     }
   }
-}
-
-TEST(SendMessageBody, ASpoolFileThatCannotBeReadIsAReadFailure) {
-  Client client;
-  io::BlockReader spool{[](char *, std::size_t) -> long {
-    errno = EIO;
-    return -1;
-  }};
-  EXPECT_EQ(send_message_body(client, spool), BodyOutcome::read_failed);
-  EXPECT_EQ(spool.error, EIO);
-}
-
-TEST(SendMessageBody, AClosedPeerIsASendFailureNotASignal) {
-  unit::LoopbackConnection connection;
-  connection.server_closes();
-  Client client = connection.smtp_client();
-  client.limits.send = std::chrono::milliseconds(5000);
-  // More than any socket buffer takes, so that a send meets the closed end.
-  std::string message;
-  for (int line = 0; line < 200000; ++line) message += s(79, 'm') + "\n";
-  io::BlockReader spool{
-      [&message, at = std::size_t{0}](char *buffer, std::size_t capacity) mutable -> long {
-        std::size_t count = std::min(capacity, message.size() - at);
-        message.copy(buffer, count, at);
-        at += count;
-        return static_cast<long>(count);
-      }};
-  EXPECT_EQ(send_message_body(client, spool), BodyOutcome::send_failed);
 }
 
 } // namespace

@@ -1,12 +1,15 @@
 #include "smtp/auth.h"
 #include "smtp/client.h"
+#include "smtp/submission.h"
 
 #include "loopback.h"
+#include "scripted_server.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <map>
 #include <string>
@@ -89,51 +92,55 @@ TEST(Command, BytesLeftOverOrWaitingAreARefusalToGoOnNeverTheNextReply) {
   EXPECT_EQ(unasked_after("250 early\r\nmore", ""), "250 early");
 }
 
-TEST(SendAll, AServerThatStopsReadingFailsTheSendAtTheLimit) {
+// A spool file of `size` bytes of 79-character lines, read on demand.
+io::BlockReader text_of(std::size_t size, std::size_t &given) {
+  return io::BlockReader{[size, &given](char *buffer, std::size_t capacity) -> long {
+    const std::size_t count = std::min(capacity, size - given);
+    for (std::size_t at = 0; at < count; ++at) buffer[at] = (given + at) % 80 == 79 ? '\n' : 'm';
+    given += count;
+    return static_cast<long>(count);
+  }};
+}
+
+TEST(SendText, AServerThatStopsReadingFailsTheSendAtTheLimit) {
   unit::LoopbackConnection connection; // the server never reads
   Client client = connection.smtp_client();
   client.limits.send = milliseconds(300);
-  const std::string block(64 * 1024, 'x');
-  std::size_t sent = 0;
   // The socket buffers on both ends fill first; a later block must fail.
-  while (sent < 256u * 1024 * 1024 && send_all(client, block)) sent += block.size();
-  EXPECT_LT(sent, 256u * 1024 * 1024) << "every send went through";
+  const std::size_t size = 256u * 1024 * 1024;
+  std::size_t given = 0;
+  io::BlockReader text = text_of(size, given);
+  EXPECT_EQ(send_text(client, text, "spool").fault, Fault::send_failed);
+  EXPECT_LT(given, size) << "every send went through";
 }
 
-// A server in memory: each command line sent gets the reply its verb (the
-// line's first word) maps to, queued for the client to receive.
-class ScriptedStream final : public platform::Stream {
-public:
-  ScriptedStream(std::map<std::string, std::string> replies, std::string &sent)
-      : replies_(std::move(replies)), sent_(sent) {}
-  platform::Transfer send_some(std::string_view data, int) override {
-    sent_ += data;
-    line_ += data;
-    for (std::size_t end; (end = line_.find("\r\n")) != std::string::npos;) {
-      const std::string verb = line_.substr(0, std::min(line_.find(' '), end));
-      auto reply = replies_.find(verb);
-      if (reply != replies_.end()) to_receive_ += reply->second;
-      line_.erase(0, end + 2);
-    }
-    return {static_cast<long>(data.size()), false};
-  }
-  platform::Transfer receive_some(char *buffer, std::size_t capacity, int) override {
-    if (to_receive_.empty()) return {0, true};
-    const std::size_t count = std::min(capacity, to_receive_.size());
-    to_receive_.copy(buffer, count);
-    to_receive_.erase(0, count);
-    return {static_cast<long>(count), false};
-  }
-  void send_without_delay() override {}
+TEST(SendText, AClosedPeerIsASendFailureNotASignal) {
+  unit::LoopbackConnection connection;
+  connection.server_closes();
+  Client client = connection.smtp_client();
+  client.limits.send = milliseconds(5000);
+  // More than any socket buffer takes, so that a send meets the closed end.
+  std::size_t given = 0;
+  io::BlockReader text = text_of(16u * 1000 * 1000, given);
+  EXPECT_EQ(send_text(client, text, "spool").fault, Fault::send_failed);
+}
 
-private:
-  std::map<std::string, std::string> replies_;
-  std::string &sent_;
-  std::string line_;
-  std::string to_receive_;
-};
+TEST(SendText, ASpoolFileThatCannotBeReadSendsNoDot) {
+  unit::ScriptedServer server{{unit::default_script()}};
+  Client client = server.client();
+  ASSERT_EQ(open_session(client, "mx", 25, false, "").fault, Fault::none);
+  io::BlockReader text{[](char *, std::size_t) -> long {
+    errno = EIO;
+    return -1;
+  }};
+  const Outcome sent = send_text(client, text, "/tmp/spool");
+  EXPECT_EQ(sent.fault, Fault::unreadable_text);
+  EXPECT_EQ(sent.detail, "/tmp/spool");
+  EXPECT_EQ(sent.error, EIO);
+  EXPECT_EQ(server.raw(), "");
+}
 
-TEST(Hello, SubmissionStopsBeforeAnythingGoesThatShouldNot) {
+TEST(OpenSubmission, StopsBeforeAnythingGoesThatShouldNot) {
   const std::string ehlo_plain = "250-mx\r\n250 AUTH PLAIN LOGIN\r\n";
   const std::string ehlo_tls = "250-mx\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n";
   const std::string plain = "AUTH PLAIN " + base64(std::string("\0u\0pw", 5)) + "\r\n";
@@ -141,7 +148,7 @@ TEST(Hello, SubmissionStopsBeforeAnythingGoesThatShouldNot) {
     const char *name;
     Submission submission;
     bool loopback;
-    std::map<std::string, std::string> replies;
+    unit::Script replies; ///< the server's answers after its greeting
     Fault fault;
     std::string sent;
   };
@@ -155,7 +162,7 @@ TEST(Hello, SubmissionStopsBeforeAnythingGoesThatShouldNot) {
       {"plain HELO when nothing is asked for",
        {},
        false,
-       {{"HELO", "250 mx\r\n"}},
+       {{"HELO", {{"250 mx\r\n"}}}},
        Fault::none,
        "HELO me\r\n"},
       {"no login in clear text off loopback",
@@ -167,30 +174,30 @@ TEST(Hello, SubmissionStopsBeforeAnythingGoesThatShouldNot) {
       {"PLAIN to loopback without TLS",
        login,
        true,
-       {{"EHLO", ehlo_plain}, {"AUTH", "235 ok\r\n"}},
+       {{"EHLO", {{ehlo_plain}}}, {"AUTH", {{"235 ok\r\n"}}}},
        Fault::none,
        "EHLO me\r\n" + plain},
       {"LOGIN answers each challenge",
        by_login,
        true,
-       {{"EHLO", ehlo_plain},
-        {"AUTH", "334 VXNlcm5hbWU6\r\n"},
-        {"dQ==", "334 UGFzc3dvcmQ6\r\n"},
-        {"cHc=", "235 ok\r\n"}},
+       {{"EHLO", {{ehlo_plain}}},
+        {"AUTH", {{"334 VXNlcm5hbWU6\r\n"}}},
+        {"dQ==", {{"334 UGFzc3dvcmQ6\r\n"}}},
+        {"cHc=", {{"235 ok\r\n"}}}},
        Fault::none,
        "EHLO me\r\nAUTH LOGIN\r\ndQ==\r\ncHc=\r\n"},
       {"a refused login is left with QUIT",
        login,
        true,
-       {{"EHLO", ehlo_plain}, {"AUTH", "535 5.7.8 no\r\n"}},
+       {{"EHLO", {{ehlo_plain}}}, {"AUTH", {{"535 5.7.8 no\r\n"}}}},
        Fault::login_refused,
        "EHLO me\r\n" + plain + "QUIT\r\n"},
       {"an XOAUTH2 error challenge gets the empty answer",
        xoauth2,
        true,
-       {{"EHLO", "250-mx\r\n250 AUTH XOAUTH2\r\n"},
-        {"AUTH", "334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"},
-        {"", "535 5.7.8 no\r\n"}},
+       {{"EHLO", {{"250-mx\r\n250 AUTH XOAUTH2\r\n"}}},
+        {"AUTH", {{"334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"}}},
+        {"", {{"535 5.7.8 no\r\n"}}}},
        Fault::login_refused,
        "EHLO me\r\nAUTH XOAUTH2 " +
            base64("user=u\x01"
@@ -199,37 +206,38 @@ TEST(Hello, SubmissionStopsBeforeAnythingGoesThatShouldNot) {
       {"no mechanism quillrun speaks",
        login,
        true,
-       {{"EHLO", "250-mx\r\n250 AUTH CRAM-MD5\r\n"}},
+       {{"EHLO", {{"250-mx\r\n250 AUTH CRAM-MD5\r\n"}}}},
        Fault::no_login_method,
        "EHLO me\r\nQUIT\r\n"},
       {"a refused EHLO",
        login,
        true,
-       {{"EHLO", "502 no\r\n"}},
-       Fault::refused,
+       {{"EHLO", {{"502 no\r\n"}}}},
+       Fault::ehlo_refused,
        "EHLO me\r\nQUIT\r\n"},
       {"STARTTLS not offered",
        starttls,
        false,
-       {{"EHLO", ehlo_plain}},
+       {{"EHLO", {{ehlo_plain}}}},
        Fault::no_starttls,
        "EHLO me\r\nQUIT\r\n"},
       {"bytes after the 220 to STARTTLS",
        starttls,
        false,
-       {{"EHLO", ehlo_tls}, {"STARTTLS", "220 go\r\n250 injected\r\n"}},
+       {{"EHLO", {{ehlo_tls}}}, {"STARTTLS", {{"220 go\r\n250 injected\r\n"}}}},
        Fault::tls_failed,
        "EHLO me\r\nSTARTTLS\r\n"},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    std::string sent;
-    Client client;
-    client.stream = std::make_unique<ScriptedStream>(row.replies, sent);
-    client.loopback = row.loopback;
-    client.limits.reply = milliseconds(100);
-    EXPECT_EQ(hello(client, "me", row.submission).fault, row.fault);
-    EXPECT_EQ(sent, row.sent);
+    unit::Script script = row.replies;
+    script["greeting"] = {{"220 mx\r\n"}};
+    unit::ScriptedServer server{{script}};
+    Client client = server.client();
+    ASSERT_EQ(open_session(client, "mx", 25, false, "").fault, Fault::none);
+    client.address = platform::numeric_ipv4(row.loopback ? "127.0.0.1" : "192.0.2.1");
+    EXPECT_EQ(open_submission(client, "me", row.submission).outcome.fault, row.fault);
+    EXPECT_EQ(server.raw(), row.sent);
   }
 }
 
