@@ -1,4 +1,4 @@
-#include "config/ini.h"
+#include "config/mail_server_config.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "config/ini.h"
+#include "config/mail_server_config.h"
 
 #include "platform/named_file.h"
 

@@ -6,7 +6,7 @@
 // of the file changes nothing.
 //
 // Input: a first byte choosing the key and where to cut, then the file.
-#include "config/ini.h"
+#include "config/mail_server_config.h"
 #include "fuzz_support.h"
 
 #include <sstream>
