@@ -2,8 +2,8 @@
 
 #include "platform/named_file.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <sstream>
 
 namespace config {
 namespace {
@@ -48,10 +48,11 @@ std::string_view value_in_piece(std::string_view piece, std::string_view key) {
 
 } // namespace
 
-std::string ini_value(std::istream &text, std::string_view key) {
-  std::string line;
-  for (bool first = true; std::getline(text, line); first = false) {
-    std::string_view rest = without_trailing_returns(line);
+std::string ini_value(std::string_view text, std::string_view key) {
+  for (bool first = true; !text.empty(); first = false) {
+    std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view rest = without_trailing_returns(text.substr(0, end));
+    text.remove_prefix(std::min(end + 1, text.size()));
     if (first && rest.starts_with(kByteOrderMark)) rest.remove_prefix(kByteOrderMark.size());
     do {
       std::string_view piece = rest.substr(0, kPieceLength);
@@ -72,11 +73,8 @@ MailServerConfig read_mail_server_config() {
     content.append(block, count);
   }
   std::fclose(file);
-  auto value = [&content](std::string_view key) {
-    std::istringstream text(content);
-    return ini_value(text, key);
-  };
-  return {value(kSmtpPortKey), value(kWorkDirectoryKey), value(kDomainKey)};
+  return {ini_value(content, kSmtpPortKey), ini_value(content, kWorkDirectoryKey),
+          ini_value(content, kDomainKey)};
 }
 
 } // namespace config
