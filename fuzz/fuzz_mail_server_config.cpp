@@ -8,6 +8,7 @@
 // Input: a first byte choosing the key and where to cut, then the file.
 #include "config/mail_server_config.h"
 #include "fuzz_support.h"
+#include "text/utf8.h"
 
 #include <string>
 
@@ -70,9 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
       config::ini_value((cut > 0 ? "\n" : "") + std::string(text.substr(cut)), key);
   require(value == (first.empty() ? second : first), "the first line with a value wins");
 
-  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-  if (!text.starts_with(kByteOrderMark)) {
-    require(config::ini_value(std::string(kByteOrderMark) + std::string(text), key) == value,
+  if (!text.starts_with(utf8::kByteOrderMark)) {
+    require(config::ini_value(std::string(utf8::kByteOrderMark) + std::string(text), key) == value,
             "a byte order mark at the start changes nothing");
   }
 

@@ -1,6 +1,7 @@
 #include "config/mail_server_config.h"
 
 #include "platform/named_file.h"
+#include "text/utf8.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -31,9 +32,6 @@ std::string_view next_token(std::string_view text, std::size_t &from, std::strin
   return text.substr(start, end - start);
 }
 
-// Notepad saves UTF-8 with a byte order mark, which would hide the first key.
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
 // A file saved with CR LF line ends reads the same as one with LF alone.
 std::string_view without_trailing_returns(std::string_view text) {
   while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
@@ -49,11 +47,11 @@ std::string_view value_in_piece(std::string_view piece, std::string_view key) {
 } // namespace
 
 std::string ini_value(std::string_view text, std::string_view key) {
-  for (bool first = true; !text.empty(); first = false) {
+  text = utf8::without_byte_order_mark(text);
+  while (!text.empty()) {
     std::size_t end = std::min(text.find('\n'), text.size());
     std::string_view rest = without_trailing_returns(text.substr(0, end));
     text.remove_prefix(std::min(end + 1, text.size()));
-    if (first && rest.starts_with(kByteOrderMark)) rest.remove_prefix(kByteOrderMark.size());
     do {
       std::string_view piece = rest.substr(0, kPieceLength);
       rest.remove_prefix(piece.size());

@@ -2,6 +2,7 @@
 
 #include "platform/command_output.h"
 #include "platform/settings_file.h"
+#include "text/utf8.h"
 
 #include <algorithm>
 #include <string_view>
@@ -9,9 +10,6 @@
 
 namespace config {
 namespace {
-
-// Notepad saves UTF-8 with a byte order mark; it is no part of the password.
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 SecretRead refused(std::string reason) { return {{}, std::move(reason)}; }
 
@@ -40,9 +38,7 @@ SecretRead from_file(const std::string &path) {
   const platform::FileText file = platform::read_secret_file(path);
   std::string fault = fault_of(file, path);
   if (!fault.empty()) return refused(fault);
-  std::string_view text = file.text;
-  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
-  std::string line = first_line(text);
+  std::string line = first_line(utf8::without_byte_order_mark(file.text));
   if (line.empty()) return refused("the first line of " + path + " is empty");
   return {line, {}};
 }
