@@ -1,10 +1,9 @@
 #include "config/mail_server_config.h"
 
-#include "platform/named_file.h"
+#include "platform/settings_file.h"
 #include "text/utf8.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace config {
 namespace {
@@ -63,16 +62,11 @@ std::string ini_value(std::string_view text, std::string_view key) {
 }
 
 MailServerConfig read_mail_server_config() {
-  std::FILE *file = platform::open_config_file(kConfigPath);
-  if (file == nullptr) return {};
-  std::string content;
-  char block[4096];
-  for (std::size_t count; (count = std::fread(block, 1, sizeof block, file)) > 0;) {
-    content.append(block, count);
-  }
-  std::fclose(file);
-  return {ini_value(content, kSmtpPortKey), ini_value(content, kWorkDirectoryKey),
-          ini_value(content, kDomainKey)};
+  // Unread (missing, not a regular file) it gives nothing, as an empty file does.
+  const std::string text =
+      platform::read_regular_file(kConfigPath, platform::Contents::settings).text;
+  return {ini_value(text, kSmtpPortKey), ini_value(text, kWorkDirectoryKey),
+          ini_value(text, kDomainKey)};
 }
 
 } // namespace config

@@ -25,7 +25,7 @@ struct MailServerConfig {
 };
 
 /// The three keys of the configuration file, read in one opening of it; all
-/// empty when the file cannot be opened.
+/// empty when the file cannot be read.
 MailServerConfig read_mail_server_config();
 
 } // namespace config

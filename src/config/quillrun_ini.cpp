@@ -188,8 +188,12 @@ IniRead parse_quillrun_ini(std::string_view text, const std::string &path) {
 IniRead read_quillrun_ini() {
   const std::string named = platform::environment_value(kQuillrunIniVariable);
   const std::string path = named.empty() ? platform::default_settings_path() : named;
-  platform::FileText file = platform::read_settings_file(path);
-  if (file.error.empty()) return parse_quillrun_ini(file.text, path);
+  const platform::FileText file = platform::read_regular_file(path, platform::Contents::settings);
+  if (file.error.empty()) {
+    IniRead read = parse_quillrun_ini(file.text, path);
+    read.ini.exposure = file.exposure;
+    return read;
+  }
   IniRead read;
   read.ini.path = path;
   // Only the default file may be absent; one that is named must be there.
