@@ -1,6 +1,7 @@
 #include "config/quillrun_ini.h"
 
 #include "platform/settings_file.h"
+#include "text/utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -14,8 +15,6 @@ using smtp::AuthMethod;
 using smtp::TlsMode;
 
 constexpr std::string_view kBlanks = " \t";
-// Notepad saves UTF-8 with a byte order mark, which would hide the first key.
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // The reasons of "FILE line N: REASON" that name no key of their own.
 constexpr const char *kPortReason = "port must be a number from 1 to 65535";
@@ -167,7 +166,7 @@ IniRead parse_quillrun_ini(std::string_view text, const std::string &path) {
   IniRead read;
   read.ini.found = true;
   read.ini.path = path;
-  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+  text = utf8::without_byte_order_mark(text);
   std::array<bool, kKeyCount> given{};
   for (int number = 1; !text.empty(); ++number) {
     std::size_t end = std::min(text.find('\n'), text.size());
@@ -189,8 +188,12 @@ IniRead parse_quillrun_ini(std::string_view text, const std::string &path) {
 IniRead read_quillrun_ini() {
   const std::string named = platform::environment_value(kQuillrunIniVariable);
   const std::string path = named.empty() ? platform::default_settings_path() : named;
-  platform::FileText file = platform::read_settings_file(path);
-  if (file.error.empty()) return parse_quillrun_ini(file.text, path);
+  const platform::FileText file = platform::read_regular_file(path, platform::Contents::settings);
+  if (file.error.empty()) {
+    IniRead read = parse_quillrun_ini(file.text, path);
+    read.ini.exposure = file.exposure;
+    return read;
+  }
   IniRead read;
   read.ini.path = path;
   // Only the default file may be absent; one that is named must be there.

@@ -9,6 +9,7 @@
 // passed over: a misspelt key must not send without the login it meant.
 #pragma once
 
+#include "platform/settings_file.h"
 #include "smtp/submission.h"
 
 #include <string>
@@ -32,6 +33,9 @@ struct QuillrunIni {
   SecretSource secret_source = SecretSource::none;
   /// The `password_file` path, the `password_command`, or the `password`.
   std::string secret_setting;
+  /// Who else may reach the file, from the opening it was read in: a
+  /// `password` is judged by it, never by a second look at the name.
+  platform::Exposure exposure = platform::Exposure::owner_only;
 };
 
 struct IniRead {
@@ -41,7 +45,8 @@ struct IniRead {
   std::string failure;
 };
 
-/// The settings of `text`, the contents of the file `path` (found is set).
+/// The settings of `text`, the contents of the file `path` (found is set;
+/// the exposure is the caller's to set).
 /// The first unknown key or bad value is the failure: "unknown key KEY",
 /// "KEY has no value", "KEY is given twice", "port must be a number from 1
 /// to 65535", "tls must be starttls, implicit or off", "auth must be plain,
@@ -54,7 +59,7 @@ IniRead parse_quillrun_ini(std::string_view text, const std::string &path);
 /// quillrun.exe). A default file that does not exist is no settings file,
 /// and no failure; one that QUILLRUN_INI names, or a default one that
 /// exists, must be a readable regular file, else the failure is "FILE:
-/// cannot be read (REASON)".
+/// cannot be read (REASON)". The file is opened once; its exposure is kept.
 IniRead read_quillrun_ini();
 
 /// The port to connect to: `port` when set, else 587 for STARTTLS and 465

@@ -2,6 +2,7 @@
 
 #include "platform/command_output.h"
 #include "platform/settings_file.h"
+#include "text/utf8.h"
 
 #include <algorithm>
 #include <string_view>
@@ -9,9 +10,6 @@
 
 namespace config {
 namespace {
-
-// Notepad saves UTF-8 with a byte order mark; it is no part of the password.
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 SecretRead refused(std::string reason) { return {{}, std::move(reason)}; }
 
@@ -22,10 +20,9 @@ std::string first_line(std::string_view text) {
   return std::string(text);
 }
 
-// Empty when `file` (at `path`) was read and is closed to others, else why not.
-std::string fault_of(const platform::FileText &file, const std::string &path) {
-  if (!file.error.empty()) return "cannot read " + path + " (" + file.error + ")";
-  switch (file.exposure) {
+// Empty when the file at `path`, so exposed, may hold a secret, else why not.
+std::string exposure_fault(platform::Exposure exposure, const std::string &path) {
+  switch (exposure) {
   case platform::Exposure::read_by_others:
     return path + " may be read by others (" + platform::closing_command(path) + ")";
   case platform::Exposure::written_by_others:
@@ -37,12 +34,11 @@ std::string fault_of(const platform::FileText &file, const std::string &path) {
 }
 
 SecretRead from_file(const std::string &path) {
-  const platform::FileText file = platform::read_secret_file(path);
-  std::string fault = fault_of(file, path);
+  const platform::FileText file = platform::read_regular_file(path, platform::Contents::secret);
+  if (!file.error.empty()) return refused("cannot read " + path + " (" + file.error + ")");
+  std::string fault = exposure_fault(file.exposure, path);
   if (!fault.empty()) return refused(fault);
-  std::string_view text = file.text;
-  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
-  std::string line = first_line(text);
+  std::string line = first_line(utf8::without_byte_order_mark(file.text));
   if (line.empty()) return refused("the first line of " + path + " is empty");
   return {line, {}};
 }
@@ -65,9 +61,10 @@ SecretRead from_command(const std::string &command) {
   return {line, {}};
 }
 
-// The `password` of quillrun.ini, which must then be closed to others itself.
+// The `password` of quillrun.ini, which must then have been closed to others
+// itself when it was read.
 SecretRead from_settings(const QuillrunIni &ini) {
-  std::string fault = fault_of(platform::read_secret_file(ini.path), ini.path);
+  std::string fault = exposure_fault(ini.exposure, ini.path);
   if (!fault.empty()) return refused(fault);
   return {ini.secret_setting, {}};
 }

@@ -3,7 +3,7 @@
 // login's secret, and the machine's host name, asked for once when needed.
 #pragma once
 
-#include "config/ini.h"
+#include "config/mail_server_config.h"
 #include "config/quillrun_ini.h"
 #include "main/command_line.h"
 #include "smtp/client.h"

@@ -1,7 +1,7 @@
-// Files opened by a fixed name where others may write too: the logs in the
-// current directory, the pid file, the mail server's configuration. None is
-// ever waited on (a FIFO or device in its place would hold the run for ever),
-// and only a regular file is used.
+// Files written by a fixed name where others may write too: the logs in the
+// current directory and the pid file. None is ever waited on (a FIFO or
+// device in its place would hold the run for ever), and only a regular file
+// is used.
 #pragma once
 
 #include <cstdio>
@@ -17,10 +17,5 @@ std::FILE *open_log_file(const char *path);
 /// `path` opened for writing and emptied, created when missing. Never through
 /// a symbolic link or reparse point; nullptr unless it is a regular file.
 std::FILE *open_pid_file(const char *path);
-
-/// `path` opened for reading as a text file. A link is followed: the file
-/// belongs to the mail server, whose administrator may have linked it.
-/// nullptr unless it is a regular file.
-std::FILE *open_config_file(const char *path);
 
 } // namespace platform

@@ -39,8 +39,4 @@ std::FILE *open_pid_file(const char *path) {
   return file;
 }
 
-std::FILE *open_config_file(const char *path) {
-  return regular_file(open(path, O_RDONLY | kNeverWait), "r");
-}
-
 } // namespace platform

@@ -61,10 +61,4 @@ std::FILE *open_pid_file(const char *path) {
   return as_stream(handle, _O_TEXT, "wt");
 }
 
-std::FILE *open_config_file(const char *path) {
-  HANDLE handle = CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  return as_stream(handle, _O_RDONLY | _O_TEXT, "rt");
-}
-
 } // namespace platform

@@ -27,8 +27,9 @@ Exposure exposure_of(mode_t mode) {
   return Exposure::owner_only;
 }
 
-// The file at `path`, read unless `check_exposure` finds it open to others.
-FileText read_regular_file(const std::string &path, bool check_exposure) {
+} // namespace
+
+FileText read_regular_file(const std::string &path, Contents contents) {
   int fd = open(path.c_str(), O_RDONLY | kNeverWait);
   if (fd < 0) return failed(errno);
   FileText file;
@@ -37,11 +38,12 @@ FileText read_regular_file(const std::string &path, bool check_exposure) {
     file = failed(errno);
   } else if (!S_ISREG(status.st_mode)) {
     file.error = kNotARegularFile;
-  } else if (check_exposure) {
+  } else {
     file.exposure = exposure_of(status.st_mode);
   }
+  const bool withheld = contents == Contents::secret && file.exposure != Exposure::owner_only;
   char block[4096];
-  while (file.error.empty() && file.exposure == Exposure::owner_only) {
+  while (file.error.empty() && !withheld) {
     ssize_t count = read(fd, block, sizeof block);
     if (count == 0) break;
     if (count > 0) file.text.append(block, static_cast<std::size_t>(count));
@@ -51,18 +53,12 @@ FileText read_regular_file(const std::string &path, bool check_exposure) {
   return file;
 }
 
-} // namespace
-
 std::string default_settings_path() { return "/etc/quillrun.ini"; }
 
 std::string environment_value(const char *name) {
   const char *value = std::getenv(name);
   return value == nullptr ? std::string() : std::string(value);
 }
-
-FileText read_settings_file(const std::string &path) { return read_regular_file(path, false); }
-
-FileText read_secret_file(const std::string &path) { return read_regular_file(path, true); }
 
 std::string closing_command(const std::string &path) { return "chmod 600 " + path; }
 

@@ -32,43 +32,17 @@ bool is_regular_file(HANDLE handle) {
          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// Whether the opened file's own access list lets others read it.
-FileText exposure_of(HANDLE handle) {
+// Whether the opened file's own access list lets others read it; a list
+// that cannot be had counts as one that does, as a missing list does.
+Exposure exposure_of(HANDLE handle) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  DWORD got = GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              nullptr, nullptr, &descriptor);
-  if (got != ERROR_SUCCESS) return failed(got);
-  FileText file;
-  if (lets_others_read(descriptor)) file.exposure = Exposure::read_by_others;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS) {
+    return Exposure::read_by_others;
+  }
+  const bool open = lets_others_read(descriptor);
   LocalFree(descriptor);
-  return file;
-}
-
-// The file at `path`, read unless `check_exposure` finds it open to others.
-FileText read_regular_file(const std::string &path, bool check_exposure) {
-  // GENERIC_READ holds READ_CONTROL, which GetSecurityInfo needs.
-  HANDLE handle = CreateFileW(openable_path(path).c_str(), GENERIC_READ, kShareAll, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return failed(GetLastError());
-  FileText file;
-  if (!is_regular_file(handle)) {
-    file.error = kNotARegularFile;
-  } else if (check_exposure) {
-    file = exposure_of(handle);
-  }
-  char block[4096];
-  while (file.error.empty() && file.exposure == Exposure::owner_only) {
-    DWORD count = 0;
-    if (!ReadFile(handle, block, sizeof block, &count, nullptr)) {
-      file = failed(GetLastError());
-    } else if (count == 0) {
-      break;
-    } else {
-      file.text.append(block, count);
-    }
-  }
-  CloseHandle(handle);
-  return file;
+  return open ? Exposure::read_by_others : Exposure::owner_only;
 }
 
 // The account this process runs as, as icacls takes it: DOMAIN\name, or
@@ -129,9 +103,32 @@ std::string environment_value(const char *name) {
   return utf8_text(value);
 }
 
-FileText read_settings_file(const std::string &path) { return read_regular_file(path, false); }
-
-FileText read_secret_file(const std::string &path) { return read_regular_file(path, true); }
+FileText read_regular_file(const std::string &path, Contents contents) {
+  // GENERIC_READ holds READ_CONTROL, which GetSecurityInfo needs.
+  HANDLE handle = CreateFileW(openable_path(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return failed(GetLastError());
+  FileText file;
+  if (!is_regular_file(handle)) {
+    file.error = kNotARegularFile;
+  } else {
+    file.exposure = exposure_of(handle);
+  }
+  const bool withheld = contents == Contents::secret && file.exposure != Exposure::owner_only;
+  char block[4096];
+  while (file.error.empty() && !withheld) {
+    DWORD count = 0;
+    if (!ReadFile(handle, block, sizeof block, &count, nullptr)) {
+      file = failed(GetLastError());
+    } else if (count == 0) {
+      break;
+    } else {
+      file.text.append(block, count);
+    }
+  }
+  CloseHandle(handle);
+  return file;
+}
 
 std::string closing_command(const std::string &path) {
   // Inherited entries go (a folder under Program Files lets Users read),

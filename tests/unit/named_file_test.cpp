@@ -28,7 +28,7 @@ void write_and_close(std::FILE *file, const char *text) {
   std::fclose(file);
 }
 
-TEST(NamedFiles, RegularFilesAreAppendedToEmptiedOrRead) {
+TEST(NamedFiles, RegularFilesAreAppendedToOrEmptied) {
   unit::ScratchDirectory scratch;
   const std::string log = scratch.file("quillrun.log");
   unit::write_file(log, "earlier\n");
@@ -39,17 +39,6 @@ TEST(NamedFiles, RegularFilesAreAppendedToEmptiedOrRead) {
   unit::write_file(pid, "123456789");
   write_and_close(open_pid_file(pid.c_str()), "42");
   EXPECT_EQ(unit::read_file(pid), "42");
-
-  const std::string config = scratch.file("tidewharf.ini");
-  unit::write_file(config, "g_work x\n");
-  std::FILE *file = open_config_file(config.c_str());
-  ASSERT_NE(file, nullptr);
-  char line[32] = {};
-  EXPECT_NE(std::fgets(line, sizeof line, file), nullptr);
-  EXPECT_STREQ(line, "g_work x\n");
-  std::fclose(file);
-  EXPECT_EQ(open_config_file(scratch.file("missing").c_str()), nullptr);
-  EXPECT_EQ(open_config_file(scratch.path.string().c_str()), nullptr) << "a directory";
 }
 
 #ifndef _WIN32
@@ -77,11 +66,6 @@ TEST(NamedFiles, ALinkOrAFifoInPlaceOfALogOrPidFileIsNeverUsedAndNeverWaitedOn) 
     EXPECT_EQ(open_pid_file(path.c_str()), nullptr);
   }
   EXPECT_EQ(unit::read_file(target), "precious");
-  EXPECT_EQ(open_config_file(fifo.c_str()), nullptr);
-  // The configuration may be a link its administrator made.
-  std::FILE *followed = open_config_file(link.c_str());
-  EXPECT_NE(followed, nullptr);
-  if (followed != nullptr) std::fclose(followed);
 }
 #endif
 

@@ -1,5 +1,6 @@
 #include "config/quillrun_ini.h"
 
+#include "config/secret.h"
 #include "platform/settings_file.h"
 
 #include "test_files.h"
@@ -245,6 +246,31 @@ TEST(ReadQuillrunIni, AFifoOrADirectoryNamedIsRefusedNeverWaitedOn) {
     SCOPED_TRACE(path);
     NamedSettings named(path);
     EXPECT_EQ(read_quillrun_ini().failure, path + ": cannot be read (not a regular file)");
+  }
+}
+
+TEST(ReadQuillrunIni, APasswordIsJudgedByTheOpeningItWasReadInNeverASecondLook) {
+  unit::ScratchDirectory scratch;
+  const std::string path = scratch.file("quillrun.ini");
+  unit::write_file(path, "user a\npassword x\n");
+  NamedSettings named(path);
+  struct Row {
+    mode_t when_read;
+    mode_t after;
+    std::string failure;
+  };
+  const std::vector<Row> rows = {
+      {0644, 0600, path + " may be read by others (chmod 600 " + path + ")"},
+      {0600, 0644, ""},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.when_read);
+    ASSERT_EQ(chmod(path.c_str(), row.when_read), 0);
+    IniRead read = read_quillrun_ini();
+    ASSERT_EQ(chmod(path.c_str(), row.after), 0);
+    SecretRead secret = read_secret(read.ini);
+    EXPECT_EQ(secret.failure, row.failure);
+    EXPECT_EQ(secret.secret, row.failure.empty() ? "x" : "");
   }
 }
 #endif

@@ -1,8 +1,7 @@
-#include "config/ini.h"
+#include "config/mail_server_config.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -42,8 +41,7 @@ TEST(IniValue, FirstValueTokenOfTheFirstLineWhoseFirstTokenIsTheKey) {
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    std::istringstream text(row.text);
-    EXPECT_EQ(ini_value(text, "g_work"), row.value);
+    EXPECT_EQ(ini_value(row.text, "g_work"), row.value);
   }
 }
 

@@ -1,9 +1,9 @@
-#include "config/ini.h"
+#include "config/mail_server_config.h"
 
-#include "platform/named_file.h"
+#include "platform/settings_file.h"
+#include "text/utf8.h"
 
-#include <cstdio>
-#include <sstream>
+#include <algorithm>
 
 namespace config {
 namespace {
@@ -31,9 +31,6 @@ std::string_view next_token(std::string_view text, std::size_t &from, std::strin
   return text.substr(start, end - start);
 }
 
-// Notepad saves UTF-8 with a byte order mark, which would hide the first key.
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
 // A file saved with CR LF line ends reads the same as one with LF alone.
 std::string_view without_trailing_returns(std::string_view text) {
   while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
@@ -48,11 +45,12 @@ std::string_view value_in_piece(std::string_view piece, std::string_view key) {
 
 } // namespace
 
-std::string ini_value(std::istream &text, std::string_view key) {
-  std::string line;
-  for (bool first = true; std::getline(text, line); first = false) {
-    std::string_view rest = without_trailing_returns(line);
-    if (first && rest.starts_with(kByteOrderMark)) rest.remove_prefix(kByteOrderMark.size());
+std::string ini_value(std::string_view text, std::string_view key) {
+  text = utf8::without_byte_order_mark(text);
+  while (!text.empty()) {
+    std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view rest = without_trailing_returns(text.substr(0, end));
+    text.remove_prefix(std::min(end + 1, text.size()));
     do {
       std::string_view piece = rest.substr(0, kPieceLength);
       rest.remove_prefix(piece.size());
@@ -64,19 +62,11 @@ std::string ini_value(std::istream &text, std::string_view key) {
 }
 
 MailServerConfig read_mail_server_config() {
-  std::FILE *file = platform::open_config_file(kConfigPath);
-  if (file == nullptr) return {};
-  std::string content;
-  char block[4096];
-  for (std::size_t count; (count = std::fread(block, 1, sizeof block, file)) > 0;) {
-    content.append(block, count);
-  }
-  std::fclose(file);
-  auto value = [&content](std::string_view key) {
-    std::istringstream text(content);
-    return ini_value(text, key);
-  };
-  return {value(kSmtpPortKey), value(kWorkDirectoryKey), value(kDomainKey)};
+  // Unread (missing, not a regular file) it gives nothing, as an empty file does.
+  const std::string text =
+      platform::read_regular_file(kConfigPath, platform::Contents::settings).text;
+  return {ini_value(text, kSmtpPortKey), ini_value(text, kWorkDirectoryKey),
+          ini_value(text, kDomainKey)};
 }
 
 } // namespace config

@@ -6,10 +6,10 @@
 // of the file changes nothing.
 //
 // Input: a first byte choosing the key and where to cut, then the file.
-#include "config/ini.h"
+#include "config/mail_server_config.h"
 #include "fuzz_support.h"
+#include "text/utf8.h"
 
-#include <sstream>
 #include <string>
 
 namespace {
@@ -17,11 +17,6 @@ namespace {
 using fuzz::require;
 
 const char *const kKeys[] = {config::kSmtpPortKey, config::kWorkDirectoryKey, config::kDomainKey};
-
-std::string value_of(std::string_view text, std::string_view key) {
-  std::istringstream stream{std::string(text)};
-  return config::ini_value(stream, key);
-}
 
 // Some line of `text` holds `key` and, after it, `value`.
 bool on_a_line_after_key(std::string_view text, std::string_view key, std::string_view value) {
@@ -54,14 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   if (size == 0) return 0;
   const std::string_view key = kKeys[data[0] % 3];
   const std::string_view text = fuzz::as_text(data + 1, size - 1);
-  const std::string value = value_of(text, key);
+  const std::string value = config::ini_value(text, key);
 
   if (!value.empty()) {
     require(value.find_first_of(" \"\t\n") == std::string::npos, "no delimiter in a value");
     require(value.back() != '\r', "no trailing CR");
     require(on_a_line_after_key(text, key, value), "the value follows its key on a line");
   }
-  require(value_of(with_crlf(text), key) == value, "CR LF line ends read as LF");
+  require(config::ini_value(with_crlf(text), key) == value, "CR LF line ends read as LF");
 
   // Cut after the n-th LF, n from the first byte.
   std::size_t cut = 0;
@@ -70,14 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (lf == std::string_view::npos) break;
     cut = lf + 1;
   }
-  const std::string first = value_of(text.substr(0, cut), key);
+  const std::string first = config::ini_value(text.substr(0, cut), key);
   // After a line end, a byte order mark is no longer at the start of the file.
-  const std::string second = value_of((cut > 0 ? "\n" : "") + std::string(text.substr(cut)), key);
+  const std::string second =
+      config::ini_value((cut > 0 ? "\n" : "") + std::string(text.substr(cut)), key);
   require(value == (first.empty() ? second : first), "the first line with a value wins");
 
-  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-  if (!text.starts_with(kByteOrderMark)) {
-    require(value_of(std::string(kByteOrderMark) + std::string(text), key) == value,
+  if (!text.starts_with(utf8::kByteOrderMark)) {
+    require(config::ini_value(std::string(utf8::kByteOrderMark) + std::string(text), key) == value,
             "a byte order mark at the start changes nothing");
   }
 
@@ -86,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   longer += '\n';
   longer += key;
   longer += " \"added-value\"\r\n";
-  require(value_of(longer, key) == (value.empty() ? "added-value" : value),
+  require(config::ini_value(longer, key) == (value.empty() ? "added-value" : value),
           "a value added at the end counts only when none came before");
   return 0;
 }
