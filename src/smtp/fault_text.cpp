@@ -5,17 +5,10 @@
 namespace smtp {
 namespace {
 
-const char *no_reply_text(Awaited awaited) {
-  switch (awaited) {
-  case Awaited::welcome:
-    return "Unable to read welcome from SMTP server";
-  case Awaited::helo:
-    return "Unable to read helo response from SMTP server";
-  case Awaited::response:
-    break;
-  }
-  return "Unable to read response from server";
-}
+// By Awaited: the words callers have long seen for each missing reply.
+constexpr const char *kNoReply[] = {"Unable to read welcome from SMTP server",
+                                    "Unable to read helo response from SMTP server",
+                                    "Unable to read response from server"};
 
 } // namespace
 
@@ -27,7 +20,7 @@ std::string fault_text(const Client &client, const Outcome &outcome, Awaited awa
   case Fault::no_connection:
     return connection_failure(host, client.port, outcome.error);
   case Fault::no_reply:
-    return no_reply_text(awaited);
+    return kNoReply[static_cast<int>(awaited)];
   case Fault::unasked_reply:
     return "Unexpected reply from server (" + outcome.detail + ")";
   case Fault::send_failed:
