@@ -213,13 +213,16 @@ public:
             const SecPkgContext_StreamSizes &sizes)
       : plain_(std::move(plain)), session_(std::move(session)), sizes_(sizes),
         encrypted_(std::move(encrypted)) {}
-  ~TlsStream() override { send_close_notify(); }
+  ~TlsStream() override {
+    if (!broken_) send_close_notify();
+  }
   TlsStream(const TlsStream &) = delete;
   TlsStream &operator=(const TlsStream &) = delete;
 
   // One record of at most cbMaximumMessage bytes, sent whole: a record half
   // sent cannot be taken back.
   Transfer send_some(std::string_view data, int timeout_ms) override {
+    if (broken_) return {-1, false};
     if (data.empty()) return {0, false};
     const Clock::time_point deadline = deadline_in(std::chrono::milliseconds(timeout_ms));
     const unsigned long length =
@@ -233,30 +236,27 @@ public:
         {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, header + sizes_.cbHeader + length},
         {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
-    if (EncryptMessage(&session_->context, 0, &description, 0) != SEC_E_OK) return {-1, false};
+    if (EncryptMessage(&session_->context, 0, &description, 0) != SEC_E_OK) return broken();
     const std::size_t size = buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer;
     Moved sent = send_all(*plain_, {header, size}, deadline);
-    if (sent == Moved::timed_out) return {0, true};
-    if (sent == Moved::lost) return {-1, false};
+    if (sent != Moved::done) return broken(sent);
     return {static_cast<long>(length), false};
   }
 
   Transfer receive_some(char *buffer, std::size_t capacity, int timeout_ms) override {
+    if (broken_) return {-1, false};
     const Clock::time_point deadline = deadline_in(std::chrono::milliseconds(timeout_ms));
     while (decrypted_.empty()) {
       if (peer_closed_) return {0, false};
       Decrypted decrypted = decrypt_record();
-      if (decrypted == Decrypted::failed) return {-1, false};
+      if (decrypted == Decrypted::failed) return broken();
       if (decrypted == Decrypted::peer_closed) peer_closed_ = true;
       if (decrypted != Decrypted::need_bytes) continue;
       Transfer got = receive_into(*plain_, encrypted_, milliseconds_left(deadline));
       if (got.timed_out) return {0, true};
-      if (got.count < 0) return {-1, false};
-      if (got.count == 0) {
-        // Closed without close_notify: an end, unless it cut a record short.
-        peer_closed_ = true;
-        if (!encrypted_.empty()) return {-1, false};
-      }
+      // A close without close_notify may have cut the text short (RFC 8446
+      // 6.1): an error, as OpenSSL has it.
+      if (got.count <= 0) return broken();
     }
     const std::size_t count = std::min(capacity, decrypted_.size());
     std::memcpy(buffer, decrypted_.data(), count);
@@ -319,6 +319,12 @@ private:
     send_token(*plain_, token, Clock::now());
   }
 
+  // Nothing more goes after a fault, or after a record sent in part.
+  Transfer broken(Moved how = Moved::lost) {
+    broken_ = true;
+    return {how == Moved::timed_out ? 0 : -1, how == Moved::timed_out};
+  }
+
   std::unique_ptr<Stream> plain_;
   std::unique_ptr<Session> session_;
   SecPkgContext_StreamSizes sizes_;
@@ -326,6 +332,7 @@ private:
   std::string decrypted_;    // decrypted, not yet taken
   std::string record_;       // the record being sent, kept for its room
   bool peer_closed_ = false; // its close_notify came
+  bool broken_ = false;      // a record sent in part or a fault: nothing more goes
 };
 
 } // namespace

@@ -390,6 +390,8 @@ def run(case):
         server = ScriptedServer(case.get("script"), port=case.get("port", 25))
         if case.get("swap_spool"):
             server.on_connect = SpoolSwapper(place(case["swap_spool"])).swap
+    elif case.get("server") == "tls_script":
+        server = ScriptedServer(case.get("script"), port=case.get("port", 25), tls=tls_files(case.get("tls")))
     elif case.get("server") == "aiosmtpd":
         server = RealServer(port=case.get("port", 25), logins=case.get("logins"), **tls_files(case.get("tls")))
     elif case.get("server") == "tls1.1":
