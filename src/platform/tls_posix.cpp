@@ -7,12 +7,14 @@
 #include "platform/deadline.h"
 #include "platform/tls_common.h"
 
+#include <glob.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <string_view>
 
 namespace platform {
@@ -244,10 +246,41 @@ private:
   Connection connection_;
 };
 
-// The roots: the system's, or only the certificates of `ca_file`.
+// Whether `directory` holds a certificate under its subject hash,
+// "xxxxxxxx.N" (OpenSSL's rehash), as the directory lookup needs them.
+bool holds_hash_links(const std::string &directory) {
+  std::string pattern = directory + "/";
+  for (int digit = 0; digit < 8; ++digit) pattern += "[0-9a-f]";
+  glob_t found{};
+  const bool any = glob((pattern + ".[0-9]*").c_str(), GLOB_NOSORT, nullptr, &found) == 0;
+  globfree(&found);
+  return any;
+}
+
+// The roots: only the certificates of `ca_file`; else the system's, looked
+// up by subject hash in its certificate directory as a chain needs one,
+// not its whole bundle decoded at every start. The bundle is read when
+// SSL_CERT_FILE names one, or when the directory has no hash links.
 bool trust(SSL_CTX *context, const std::string &ca_file) {
-  if (ca_file.empty()) return SSL_CTX_set_default_verify_paths(context) == 1;
-  return SSL_CTX_load_verify_locations(context, ca_file.c_str(), nullptr) == 1;
+  if (!ca_file.empty())
+    return SSL_CTX_load_verify_locations(context, ca_file.c_str(), nullptr) == 1;
+  const char *directory = std::getenv(X509_get_default_cert_dir_env());
+  if (directory == nullptr) directory = X509_get_default_cert_dir();
+  if (std::getenv(X509_get_default_cert_file_env()) != nullptr || !holds_hash_links(directory)) {
+    return SSL_CTX_set_default_verify_paths(context) == 1;
+  }
+  return SSL_CTX_load_verify_dir(context, directory) == 1;
+}
+
+// A client context: TLS 1.2 at least, the server's certificate verified.
+Context client_context() {
+  Context context(SSL_CTX_new(TLS_client_method()));
+  if (!context) return context;
+  SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+  SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+  // A server's renegotiation would need a handshake inside a send.
+  SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION);
+  return context;
 }
 
 // The name the certificate must bear, and the SNI (RFC 6066 3: none for an
@@ -271,13 +304,19 @@ TlsStart start_tls(std::unique_ptr<Stream> plain, const std::string &server,
                    const std::string &ca_file, int timeout_ms) {
   const Clock::time_point deadline = deadline_in(std::chrono::milliseconds(timeout_ms));
   ERR_clear_error();
-  Context context(SSL_CTX_new(TLS_client_method()));
-  if (!context) return failed(openssl_failure(ERR_peek_error()));
-  SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
-  SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
-  // A server's renegotiation would need a handshake inside a send.
-  SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION);
-  if (!trust(context.get(), ca_file)) return failed(kUnreadableCaFile + ca_file);
+  // One context for the run, its roots read once however many connections
+  // it makes (a "-bs" session may open several).
+  static Context context;
+  static std::string trusted_file;
+  if (!context || trusted_file != ca_file) {
+    context = client_context();
+    if (!context) return failed(openssl_failure(ERR_peek_error()));
+    if (!trust(context.get(), ca_file)) {
+      context.reset();
+      return failed(kUnreadableCaFile + ca_file);
+    }
+    trusted_file = ca_file;
+  }
 
   Connection connection;
   connection.plain = std::move(plain);

@@ -83,8 +83,19 @@ SYSTEM_ROOTS = "/etc/ssl/certs/ca-certificates.crt"  # OpenSSL's default roots o
 
 
 def trust(pem):
-    """Adds the certificates of `pem` to the system's trusted roots, in this sandbox's /etc."""
+    """Adds the certificates of `pem` to the system's trusted roots, in this
+    sandbox's /etc, as update-ca-certificates does: to the bundle, which
+    Wine's crypt32 reads, and under their subject hashes in the directory,
+    where OpenSSL looks roots up."""
     write(SYSTEM_ROOTS, (read(SYSTEM_ROOTS) or "") + pem)
+    end = "-----END CERTIFICATE-----\n"
+    for cert in [c + end for c in pem.split(end) if c.strip()]:
+        subject_hash = subprocess.run(["openssl", "x509", "-noout", "-subject_hash"], input=cert.encode(),
+                                      capture_output=True, check=True).stdout.decode().strip()
+        n = 0
+        while os.path.lexists(f"{os.path.dirname(SYSTEM_ROOTS)}/{subject_hash}.{n}"):
+            n += 1
+        write(f"{os.path.dirname(SYSTEM_ROOTS)}/{subject_hash}.{n}", cert)
 
 
 def tls_files(tls):
