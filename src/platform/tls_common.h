@@ -1,12 +1,12 @@
-// What both TLS backends read and say the same way, apart from either
+// What both TLS backends read, say and do the same way, apart from either
 // library: the failures in words, whether the server is named by its
-// address, and what the server's first bytes of a handshake tell of it.
+// address, what the server's first bytes of a handshake tell of it, and the
+// send of a library's bytes over the plain stream.
 #pragma once
 
 #include "platform/deadline.h"
 #include "platform/stream.h"
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>

@@ -262,8 +262,9 @@ bool holds_hash_links(const std::string &directory) {
 // not its whole bundle decoded at every start. The bundle is read when
 // SSL_CERT_FILE names one, or when the directory has no hash links.
 bool trust(SSL_CTX *context, const std::string &ca_file) {
-  if (!ca_file.empty())
+  if (!ca_file.empty()) {
     return SSL_CTX_load_verify_locations(context, ca_file.c_str(), nullptr) == 1;
+  }
   const char *directory = std::getenv(X509_get_default_cert_dir_env());
   if (directory == nullptr) directory = X509_get_default_cert_dir();
   if (std::getenv(X509_get_default_cert_file_env()) != nullptr || !holds_hash_links(directory)) {

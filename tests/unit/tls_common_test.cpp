@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,6 +53,45 @@ TEST(IpLiteralAddress, GivesTheBytesOfAnAddressAndNothingForAName) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.server);
     EXPECT_EQ(ip_literal_address(row.server), row.address);
+  }
+}
+
+// A plain stream that takes at most `take` bytes a send, or answers each
+// send with `answer` once `take` is 0.
+struct FakePlain final : Stream {
+  std::size_t take = 0;
+  Transfer answer;
+  std::string sent;
+  Transfer send_some(std::string_view data, int) override {
+    if (take == 0) return answer;
+    sent.append(data.substr(0, take));
+    return {static_cast<long>(std::min(take, data.size())), false};
+  }
+  Transfer receive_some(char *, std::size_t, int) override { return {-1, false}; }
+  void send_without_delay() override {}
+};
+
+TEST(SendAllBeneathTls, SendsEveryByteOrTellsWhyNot) {
+  struct Row {
+    const char *name;
+    std::size_t take;
+    Transfer answer;
+    Moved moved;
+    const char *sent;
+  };
+  const std::vector<Row> rows = {
+      {"three bytes a send, to the end", 3, {}, Moved::done, "0123456789"},
+      {"the stream failed", 0, {-1, false}, Moved::lost, ""},
+      {"the time ran out", 0, {0, true}, Moved::timed_out, ""},
+      {"nothing taken once the time is up", 0, {0, false}, Moved::timed_out, ""},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    FakePlain plain;
+    plain.take = row.take;
+    plain.answer = row.answer;
+    EXPECT_EQ(send_all(plain, "0123456789", Clock::now()), row.moved);
+    EXPECT_EQ(plain.sent, row.sent);
   }
 }
 
