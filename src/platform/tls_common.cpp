@@ -56,7 +56,7 @@ ServerStart classify_server_start(std::string_view first_bytes) {
     return ServerStart::old_protocol;
   }
   if (byte(0) == kHandshakeRecord && first_bytes.size() >= 11 && byte(5) == kServerHello) {
-    const unsigned hello_version = byte(9) << 8 | byte(10);
+    const auto hello_version = static_cast<unsigned>(byte(9) << 8 | byte(10));
     return hello_version < kTls12Version ? ServerStart::old_protocol : ServerStart::tls;
   }
   return ServerStart::tls;
