@@ -16,6 +16,7 @@ small run. Prints Markdown tables.
 import base64
 import os
 import re
+import resource
 import shutil
 import socket
 import ssl
@@ -58,8 +59,7 @@ def tls_clients():
     Both take the secret from their own settings file (mode 600): passwordeval
     would add a shell to each msmtp run."""
     ini, rc = f"{WORK}/quillrun.ini", f"{WORK}/msmtprc"
-    settings = {ini: f"host 127.0.0.1\nport {TLS_PORT}\ntls starttls\ntls_ca_file {CA}\n"
-                     f"user {USER}\npassword {SECRET}\n",
+    settings = {ini: quillrun_tls_settings(f"tls_ca_file {CA}\n"),
                 rc: f"host 127.0.0.1\nport {TLS_PORT}\ntls on\ntls_starttls on\n"
                     f"tls_trust_file {CA}\nauth on\nuser {USER}\npassword {SECRET}\n"}
     for path, text in settings.items():
@@ -69,6 +69,30 @@ def tls_clients():
     if shutil.which("msmtp"):
         found["msmtp"] = (["msmtp", "-C", rc, "--from=a@example.org", RCPT], {})
     return found
+
+
+def quillrun_tls_settings(trust):
+    """quillrun.ini's text for STARTTLS and AUTH to the sink, with the line `trust`."""
+    return f"host 127.0.0.1\nport {TLS_PORT}\ntls starttls\n{trust}user {USER}\npassword {SECRET}\n"
+
+
+def system_roots_client():
+    """quillrun over STARTTLS and AUTH trusting the system's roots, the test CA
+    installed among them in this namespace's /etc as update-ca-certificates
+    does: in the bundle and under its subject hash in /etc/ssl/certs."""
+    certs = "/etc/ssl/certs"
+    with open(CA) as f:
+        pem = f.read()
+    with open(f"{certs}/ca-certificates.crt", "a") as f:
+        f.write(pem)
+    shutil.copy(CA, f"{certs}/quillrun-bench-ca.pem")
+    subject_hash = subprocess.run(["openssl", "x509", "-noout", "-subject_hash", "-in", CA],
+                                  capture_output=True, text=True, check=True).stdout.strip()
+    os.symlink("quillrun-bench-ca.pem", f"{certs}/{subject_hash}.0")
+    ini = f"{WORK}/quillrun-system.ini"
+    with open(os.open(ini, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as f:
+        f.write(quillrun_tls_settings(""))
+    return [QUILLRUN, "-f", "a@example.org", RCPT], {"QUILLRUN_INI": ini}
 
 
 def make_certificate():
@@ -287,6 +311,33 @@ def tls_latency(path):
     print()
 
 
+def tls_trust(path, runs=30):
+    """The small message over STARTTLS and AUTH with the system's roots and with
+    tls_ca_file, in turns: CPU time (user + sys, from getrusage, to the
+    microsecond) and wall time per run."""
+    print(f"## Small message over STARTTLS and AUTH: the system's roots against tls_ca_file, "
+          f"{runs} runs each\n")
+    print("The system's roots are looked up by subject hash in /etc/ssl/certs (the test CA "
+          "installed there), not read from the bundle. Medians.\n")
+    print("| quillrun trusting | median CPU ms | median wall ms |")
+    print("|---|---|---|")
+    runners = {"the system's roots": system_roots_client(), "tls_ca_file": tls_clients()["quillrun"]}
+    cpu = {name: [] for name in runners}
+    wall = {name: [] for name in runners}
+    for _ in range(runs):
+        for name, (argv, env) in runners.items():
+            before = resource.getrusage(resource.RUSAGE_CHILDREN)
+            start, end = run_once(argv, path, env)
+            after = resource.getrusage(resource.RUSAGE_CHILDREN)
+            cpu[name].append(after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime)
+            wall[name].append(end - start)
+    for name in runners:
+        print(f"| {name} | {ms(statistics.median(cpu[name]))} | {ms(statistics.median(wall[name]))} |")
+    ratio = statistics.median(cpu["the system's roots"]) / max(statistics.median(cpu["tls_ca_file"]), 1e-6)
+    print(f"\nCPU time with the system's roots within 1.2x of tls_ca_file's: {ratio:.2f}x, {met(ratio <= 1.2)}.\n")
+    return runners["the system's roots"]
+
+
 def timed(argv, env, path):
     """One run under /usr/bin/time -v: wall (s), peak RSS (KiB), user+sys (s)."""
     report = "/tmp/time-v"
@@ -450,14 +501,15 @@ def memory(pid, small):
           "to find the end).\n")
 
 
-def callgrind(path):
+def callgrind(path, system_roots):
     if not shutil.which("valgrind"):
         return
     print("## Instructions (callgrind, one run of the 1 KiB message)\n")
     print("| client | instructions |")
     print("|---|---|")
     runners = {**clients(False),
-               **{f"{name}, STARTTLS and AUTH": how for name, how in tls_clients().items()}}
+               **{f"{name}, STARTTLS and AUTH": how for name, how in tls_clients().items()},
+               "quillrun, STARTTLS and AUTH, the system's roots": system_roots}
     for name, (argv, env) in runners.items():
         out = f"/tmp/callgrind.{name}"
         run_once(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}"] + argv, path, env)
@@ -467,6 +519,10 @@ def callgrind(path):
 
 
 def main():
+    # OpenSSL's trusted roots are the default paths alone, as on a machine
+    # where nobody set these.
+    os.environ.pop("SSL_CERT_FILE", None)
+    os.environ.pop("SSL_CERT_DIR", None)
     os.makedirs(WORK, exist_ok=True)
     open(TIMES, "w").close()
     tls = [str(TLS_PORT), *make_certificate(), USER, SECRET]
@@ -485,10 +541,11 @@ def main():
         small = message("/tmp/small", 13)  # about 1 KiB with the header
         latency(small)
         tls_latency(small)
+        system_roots = tls_trust(small)
         large(sink.pid)
         tls_rate(sink.pid)
         memory(sink.pid, small)
-        callgrind(small)
+        callgrind(small, system_roots)
         print("Load average at end: " + open("/proc/loadavg").read().split()[0])
     finally:
         sink.terminate()

@@ -1,7 +1,8 @@
 #include "platform/command_output.h"
 
+#include "platform/deadline.h"
+
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -14,13 +15,6 @@ extern char **environ;
 
 namespace platform {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int milliseconds_left(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
 // The child in a process group of its own, which a timeout kills whole; the
 // signals quillrun ignores (SIGPIPE, SIGXFSZ) back to their defaults, since
@@ -89,7 +83,7 @@ bool wait_until(pid_t pid, Clock::time_point deadline, int &status) {
 
 CommandRun run_command(const std::string &command, int timeout_ms) {
   CommandRun run;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const Clock::time_point deadline = deadline_in(std::chrono::milliseconds(timeout_ms));
   int pipe_ends[2];
   if (pipe2(pipe_ends, O_CLOEXEC) != 0) {
     run.error = std::strerror(errno);

@@ -1,4 +1,5 @@
 #include "platform/command_output.h"
+#include "platform/deadline.h"
 #include "platform/text_win32.h"
 
 #include <windows.h>
@@ -52,15 +53,10 @@ std::wstring command_interpreter() {
   return std::wstring(folder, length < MAX_PATH ? length : 0) + L"\\cmd.exe";
 }
 
-ULONGLONG milliseconds_left(ULONGLONG deadline) {
-  ULONGLONG now = GetTickCount64();
-  return deadline > now ? deadline - now : 0;
-}
-
 // Reads `output` to its end, keeping the first line; false when the
 // deadline came first. An anonymous pipe cannot be waited on, so it is
 // asked every 10 ms how much it holds.
-bool read_first_line(HANDLE output, ULONGLONG deadline, std::string &line) {
+bool read_first_line(HANDLE output, Clock::time_point deadline, std::string &line) {
   bool line_ended = false;
   char block[4096];
   for (;;) {
@@ -89,7 +85,7 @@ bool read_first_line(HANDLE output, ULONGLONG deadline, std::string &line) {
 
 CommandRun run_command(const std::string &command, int timeout_ms) {
   CommandRun run;
-  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms);
+  const Clock::time_point deadline = deadline_in(std::chrono::milliseconds(timeout_ms));
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   Handle output;
   Handle output_end;

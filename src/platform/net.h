@@ -31,6 +31,14 @@ std::optional<std::string> host_name(std::size_t max_length);
 /// all-ones address when the text does not convert (used unchecked).
 std::uint32_t numeric_ipv4(const std::string &text);
 
+/// The `size` bytes, in network order, of an address written as text in
+/// inet_pton's forms: 4 for IPv4, 16 for IPv6; nothing for any other text.
+std::optional<std::string> address_bytes(const std::string &text, std::size_t size);
+
+/// The text of an IPv4 or IPv6 address given as its 4 or 16 bytes in
+/// network order; "?" for any other size.
+std::string address_text(std::string_view bytes);
+
 /// The first IPv4 address of `name`, in network byte order; nothing when the
 /// name does not resolve. Leaves the last socket error untouched.
 std::optional<std::uint32_t> resolve_ipv4(const std::string &name);

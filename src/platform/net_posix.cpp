@@ -100,6 +100,12 @@ std::optional<std::string> host_name(std::size_t max_length) {
 
 std::uint32_t numeric_ipv4(const std::string &text) { return inet_addr(text.c_str()); }
 
+std::optional<std::string> address_bytes(const std::string &text, std::size_t size) {
+  unsigned char bytes[16];
+  if (inet_pton(size == 16 ? AF_INET6 : AF_INET, text.c_str(), bytes) != 1) return std::nullopt;
+  return std::string(reinterpret_cast<const char *>(bytes), size);
+}
+
 std::optional<std::uint32_t> resolve_ipv4(const std::string &name) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
@@ -112,6 +118,12 @@ std::optional<std::uint32_t> resolve_ipv4(const std::string &name) {
   std::uint32_t result = address->sin_addr.s_addr;
   freeaddrinfo(found);
   return result;
+}
+
+std::string address_text(std::string_view bytes) {
+  char text[INET6_ADDRSTRLEN];
+  const int family = bytes.size() == 4 ? AF_INET : bytes.size() == 16 ? AF_INET6 : AF_UNSPEC;
+  return inet_ntop(family, bytes.data(), text, sizeof text) != nullptr ? text : "?";
 }
 
 Socket create_stream_socket() {

@@ -1,6 +1,9 @@
 #include "platform/net.h"
 
-#include <winsock.h>
+// Windows Sockets 2 headers for inet_pton alone; the library started is
+// still version 1.1.
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 namespace platform {
 namespace {
@@ -44,8 +47,20 @@ std::optional<std::string> host_name(std::size_t max_length) {
   return std::string(buffer.c_str());
 }
 
+std::string address_text(std::string_view bytes) {
+  char text[INET6_ADDRSTRLEN];
+  const int family = bytes.size() == 4 ? AF_INET : bytes.size() == 16 ? AF_INET6 : AF_UNSPEC;
+  return inet_ntop(family, bytes.data(), text, sizeof text) != nullptr ? text : "?";
+}
+
 std::uint32_t numeric_ipv4(const std::string &text) {
   return static_cast<std::uint32_t>(inet_addr(text.c_str()));
+}
+
+std::optional<std::string> address_bytes(const std::string &text, std::size_t size) {
+  unsigned char bytes[16];
+  if (inet_pton(size == 16 ? AF_INET6 : AF_INET, text.c_str(), bytes) != 1) return std::nullopt;
+  return std::string(reinterpret_cast<const char *>(bytes), size);
 }
 
 std::optional<std::uint32_t> resolve_ipv4(const std::string &name) {

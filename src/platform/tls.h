@@ -2,7 +2,9 @@
 // only, TLS 1.2 or later, and the server's certificate verified before a byte
 // of mail goes through it: the chain up to a trusted root, the validity
 // dates, and the name of the server (RFC 6125) or, for an IP literal, its
-// address. OpenSSL 3 behind tls_posix.cpp, Schannel behind tls_win32.cpp.
+// address. OpenSSL 3 behind tls_posix.cpp, Schannel behind tls_win32.cpp
+// (its certificate check by hand in tls_verify_win32.cpp); the failures in
+// words and what both read alike in tls_common.h.
 #pragma once
 
 #include "platform/stream.h"
@@ -12,21 +14,9 @@
 
 namespace platform {
 
-// The failures as a user reads them after "TLS with HOST failed: ", word for
-// word on both platforms.
-inline constexpr const char *kNotTrusted = "certificate not trusted";
-inline constexpr const char *kExpired = "certificate expired";
-inline constexpr const char *kNotYetValid = "certificate not yet valid";
-inline constexpr const char *kCertificateIsFor = "certificate is for "; ///< then its names
-inline constexpr const char *kOldProtocol = "server offers only TLS 1.1 or older";
-inline constexpr const char *kClearText = "server answered in clear text, not TLS";
-inline constexpr const char *kUnreadableCaFile = "cannot read CA file "; ///< then its path
-inline constexpr const char *kConnectionLost = "connection lost during the handshake";
-inline constexpr const char *kNoAnswer = "no answer during the handshake";
-
 struct TlsStart {
   std::unique_ptr<Stream> stream; ///< the encrypted stream; nullptr when TLS failed
-  std::string failure;            ///< then why, in words, for "TLS with HOST failed: ..."
+  std::string failure; ///< then why, in words (tls_common.h), for "TLS with HOST failed: ..."
 };
 
 /// Runs the TLS handshake with `server` over `plain` (which it takes over)

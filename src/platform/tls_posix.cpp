@@ -4,21 +4,21 @@
 // receive_some, with their time limits.
 #include "platform/tls.h"
 
-#include <arpa/inet.h>
+#include "platform/deadline.h"
+#include "platform/tls_common.h"
+
+#include <glob.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <string_view>
-#include <vector>
 
 namespace platform {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct VerifyRow {
   long result;
@@ -44,49 +44,29 @@ constexpr VerifyRow kVerifyRows[] = {
 constexpr std::size_t kRecordText = 16384;
 constexpr std::size_t kReceiveSize = 32768;
 
-struct ContextFree {
+struct Free {
   void operator()(SSL_CTX *context) const { SSL_CTX_free(context); }
-};
-struct SslFree {
   void operator()(SSL *ssl) const { SSL_free(ssl); }
 };
-using Context = std::unique_ptr<SSL_CTX, ContextFree>;
-using Ssl = std::unique_ptr<SSL, SslFree>;
+using Context = std::unique_ptr<SSL_CTX, Free>;
+using Ssl = std::unique_ptr<SSL, Free>;
 
 struct Connection {
   std::unique_ptr<Stream> plain;
   Ssl ssl;
   BIO *incoming = nullptr; ///< owned by `ssl`: what the server sent, for OpenSSL to read
   BIO *outgoing = nullptr; ///< owned by `ssl`: what OpenSSL wrote, for the server
-  std::string unsent;      ///< of that, what the plain stream has not taken yet
   bool broken = false;     ///< a fatal error or a record sent in part: nothing more goes
 };
 
-enum class Moved { done, timed_out, lost };
-
-int milliseconds_left(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX));
-}
-
-Clock::time_point deadline_in(int timeout_ms) {
-  return Clock::now() + std::chrono::milliseconds(timeout_ms);
-}
-
 // Sends everything OpenSSL has written for the server, before `deadline`.
+// What did not go is dropped: the stream is of no more use then.
 Moved send_output(Connection &connection, Clock::time_point deadline) {
-  char chunk[kReceiveSize];
-  for (int size;
-       (size = BIO_read(connection.outgoing, chunk, static_cast<int>(sizeof chunk))) > 0;) {
-    connection.unsent.append(chunk, static_cast<std::size_t>(size));
-  }
-  while (!connection.unsent.empty()) {
-    Transfer sent = connection.plain->send_some(connection.unsent, milliseconds_left(deadline));
-    if (sent.count < 0) return Moved::lost;
-    if (sent.timed_out) return Moved::timed_out;
-    connection.unsent.erase(0, static_cast<std::size_t>(sent.count));
-  }
-  return Moved::done;
+  char *bytes = nullptr;
+  long size = BIO_get_mem_data(connection.outgoing, &bytes);
+  Moved moved = send_all(*connection.plain, {bytes, static_cast<std::size_t>(size)}, deadline);
+  BIO_reset(connection.outgoing);
+  return moved;
 }
 
 // One receive from the server, waiting until `deadline`, into OpenSSL's
@@ -101,86 +81,61 @@ Moved receive_input(Connection &connection, Clock::time_point deadline) {
   return Moved::done;
 }
 
-// A TLS record begins with its content type, 20 to 24 (RFC 8446 5.1),
-// never with a printable character: a server that begins so speaks in
-// clear text, as an SMTP server greets ("220 ...").
-bool begins_in_clear_text(BIO *incoming) {
+// What the server sent first, not yet read by OpenSSL.
+ServerStart server_start(BIO *incoming) {
   char *bytes = nullptr;
   long size = BIO_get_mem_data(incoming, &bytes);
-  return size > 0 && bytes[0] >= ' ' && bytes[0] <= '~';
+  return classify_server_start({bytes, static_cast<std::size_t>(std::max(size, 0L))});
 }
 
-std::string printable(const unsigned char *bytes, int size) {
+std::string_view bytes_of(const ASN1_STRING *text) {
+  return {reinterpret_cast<const char *>(ASN1_STRING_get0_data(text)),
+          static_cast<std::size_t>(ASN1_STRING_length(text))};
+}
+
+std::string printable(std::string_view bytes) {
   std::string text;
-  for (int at = 0; at < size; ++at) {
-    char c = static_cast<char>(bytes[at]);
-    text += c > ' ' && c <= '~' ? c : '?';
-  }
-  return text;
-}
-
-std::string address_text(const ASN1_OCTET_STRING *address) {
-  char text[INET6_ADDRSTRLEN] = "?";
-  int size = ASN1_STRING_length(address);
-  if (size == 4 || size == 16) {
-    inet_ntop(size == 4 ? AF_INET : AF_INET6, ASN1_STRING_get0_data(address), text, sizeof text);
-  }
+  for (char c : bytes) text += c > ' ' && c <= '~' ? c : '?';
   return text;
 }
 
 // The DNS names and IP addresses of the certificate's subject alternative
-// names; its subject's common name when it has none (RFC 6125 6.4.4).
-std::vector<std::string> certificate_names(X509 *certificate) {
-  std::vector<std::string> names;
+// names, with ", " between them; its subject's common name when it has none
+// (RFC 6125 6.4.4).
+std::string certificate_names(X509 *certificate) {
+  std::string names;
   auto *alternatives = static_cast<GENERAL_NAMES *>(
       X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
   for (int at = 0; at < sk_GENERAL_NAME_num(alternatives); ++at) {
     const GENERAL_NAME *name = sk_GENERAL_NAME_value(alternatives, at);
-    if (name->type == GEN_DNS) {
-      names.push_back(
-          printable(ASN1_STRING_get0_data(name->d.dNSName), ASN1_STRING_length(name->d.dNSName)));
-    } else if (name->type == GEN_IPADD) {
-      names.push_back(address_text(name->d.iPAddress));
-    }
+    if (name->type != GEN_DNS && name->type != GEN_IPADD) continue;
+    names += names.empty() ? "" : ", ";
+    names += name->type == GEN_DNS ? printable(bytes_of(name->d.dNSName))
+                                   : address_text(bytes_of(name->d.iPAddress));
   }
   GENERAL_NAMES_free(alternatives);
-  if (!names.empty()) return names;
   X509_NAME *subject = X509_get_subject_name(certificate);
   int common_name = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
-  if (common_name >= 0) {
-    const ASN1_STRING *value = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, common_name));
-    names.push_back(printable(ASN1_STRING_get0_data(value), ASN1_STRING_length(value)));
-  }
-  return names;
-}
-
-std::string joined(const std::vector<std::string> &names) {
-  std::string text;
-  for (const std::string &name : names) text += (text.empty() ? "" : ", ") + name;
-  return text;
-}
-
-// The server's own certificate, first of the chain it sent (kept even when
-// the chain failed its check).
-X509 *server_certificate(SSL *ssl) {
-  STACK_OF(X509) *chain = SSL_get_peer_cert_chain(ssl);
-  return sk_X509_num(chain) > 0 ? sk_X509_value(chain, 0) : nullptr;
+  if (!names.empty() || common_name < 0) return names;
+  return printable(bytes_of(X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, common_name))));
 }
 
 std::string verify_failure(SSL *ssl, long result) {
   for (const VerifyRow &row : kVerifyRows) {
     if (row.result != result) continue;
     if (row.failure) return row.failure;
-    X509 *certificate = server_certificate(ssl);
-    return kCertificateIsFor + (certificate ? joined(certificate_names(certificate)) : "");
+    // The server's own certificate comes first in the chain it sent, kept
+    // even when the chain failed its check.
+    STACK_OF(X509) *chain = SSL_get_peer_cert_chain(ssl);
+    return kCertificateIsFor +
+           (sk_X509_num(chain) > 0 ? certificate_names(sk_X509_value(chain, 0)) : "");
   }
-  return std::string("handshake failed (") + X509_verify_cert_error_string(result) + ")";
+  return handshake_failed(X509_verify_cert_error_string(result));
 }
 
 std::string openssl_failure(unsigned long code) {
   const char *reason = ERR_reason_error_string(code);
-  return std::string("handshake failed (") +
-         (reason ? reason : "OpenSSL error " + std::to_string(code)) + ")";
+  return handshake_failed(reason ? reason : "OpenSSL error " + std::to_string(code));
 }
 
 bool refuses_old_protocol(unsigned long code) {
@@ -220,7 +175,10 @@ std::string handshake(Connection &connection, Clock::time_point deadline) {
     if (result == 1) return {};
     Moved received = receive_input(connection, deadline);
     if (received != Moved::done) return moved_failure(received);
-    if (first_answer && begins_in_clear_text(connection.incoming)) return kClearText;
+    // Only text is told apart here: OpenSSL names an old protocol itself.
+    if (first_answer && server_start(connection.incoming) == ServerStart::clear_text) {
+      return kClearText;
+    }
   }
 }
 
@@ -244,17 +202,13 @@ public:
   Transfer send_some(std::string_view data, int timeout_ms) override {
     if (connection_.broken) return {-1, false};
     if (data.empty()) return {0, false};
-    const Clock::time_point deadline = deadline_in(timeout_ms);
+    const Clock::time_point deadline = deadline_in(std::chrono::milliseconds(timeout_ms));
     ERR_clear_error();
     int size = static_cast<int>(std::min(data.size(), kRecordText));
     int written = SSL_write(connection_.ssl.get(), data.data(), size);
     if (written <= 0) return broken();
     Moved sent = send_output(connection_, deadline);
-    if (sent == Moved::timed_out) {
-      connection_.broken = true;
-      return {0, true};
-    }
-    if (sent == Moved::lost) return broken();
+    if (sent != Moved::done) return broken(sent);
     return {written, false};
   }
 
@@ -262,7 +216,7 @@ public:
   // are taken in passing: the wait goes on for data, the end or the time.
   Transfer receive_some(char *buffer, std::size_t capacity, int timeout_ms) override {
     if (connection_.broken) return {-1, false};
-    const Clock::time_point deadline = deadline_in(timeout_ms);
+    const Clock::time_point deadline = deadline_in(std::chrono::milliseconds(timeout_ms));
     int size = static_cast<int>(std::min<std::size_t>(capacity, INT_MAX));
     for (bool received_once = false;; received_once = true) {
       ERR_clear_error();
@@ -283,31 +237,60 @@ public:
   void send_without_delay() override { connection_.plain->send_without_delay(); }
 
 private:
-  Transfer broken() {
+  // Nothing more goes after a fault, or after a record sent in part.
+  Transfer broken(Moved how = Moved::lost) {
     connection_.broken = true;
-    return {-1, false};
+    return {how == Moved::timed_out ? 0 : -1, how == Moved::timed_out};
   }
 
   Connection connection_;
 };
 
-// The roots: the system's, or only the certificates of `ca_file`.
+// Whether `directory` holds a certificate under its subject hash,
+// "xxxxxxxx.N" (OpenSSL's rehash), as the directory lookup needs them.
+bool holds_hash_links(const std::string &directory) {
+  std::string pattern = directory + "/";
+  for (int digit = 0; digit < 8; ++digit) pattern += "[0-9a-f]";
+  glob_t found{};
+  const bool any = glob((pattern + ".[0-9]*").c_str(), GLOB_NOSORT, nullptr, &found) == 0;
+  globfree(&found);
+  return any;
+}
+
+// The roots: only the certificates of `ca_file`; else the system's, looked
+// up by subject hash in its certificate directory as a chain needs one,
+// not its whole bundle decoded at every start. The bundle is read when
+// SSL_CERT_FILE names one, or when the directory has no hash links.
 bool trust(SSL_CTX *context, const std::string &ca_file) {
-  if (ca_file.empty()) return SSL_CTX_set_default_verify_paths(context) == 1;
-  return SSL_CTX_load_verify_locations(context, ca_file.c_str(), nullptr) == 1;
+  if (!ca_file.empty()) {
+    return SSL_CTX_load_verify_locations(context, ca_file.c_str(), nullptr) == 1;
+  }
+  const char *directory = std::getenv(X509_get_default_cert_dir_env());
+  if (directory == nullptr) directory = X509_get_default_cert_dir();
+  if (std::getenv(X509_get_default_cert_file_env()) != nullptr || !holds_hash_links(directory)) {
+    return SSL_CTX_set_default_verify_paths(context) == 1;
+  }
+  return SSL_CTX_load_verify_dir(context, directory) == 1;
+}
+
+// A client context: TLS 1.2 at least, the server's certificate verified.
+Context client_context() {
+  Context context(SSL_CTX_new(TLS_client_method()));
+  if (!context) return context;
+  SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+  SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+  // A server's renegotiation would need a handshake inside a send.
+  SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION);
+  return context;
 }
 
 // The name the certificate must bear, and the SNI (RFC 6066 3: none for an
 // address literal).
 bool aim_at(SSL *ssl, const std::string &server) {
-  std::string address = server;
-  if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
-    address = address.substr(1, address.size() - 2);
-  }
-  unsigned char binary[16];
-  if (inet_pton(AF_INET, address.c_str(), binary) == 1 ||
-      inet_pton(AF_INET6, address.c_str(), binary) == 1) {
-    return X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), address.c_str()) == 1;
+  if (std::optional<std::string> address = ip_literal_address(server)) {
+    return X509_VERIFY_PARAM_set1_ip(SSL_get0_param(ssl),
+                                     reinterpret_cast<const unsigned char *>(address->data()),
+                                     address->size()) == 1;
   }
   SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
   return SSL_set_tlsext_host_name(ssl, server.c_str()) == 1 &&
@@ -320,15 +303,21 @@ TlsStart failed(std::string failure) { return {nullptr, std::move(failure)}; }
 
 TlsStart start_tls(std::unique_ptr<Stream> plain, const std::string &server,
                    const std::string &ca_file, int timeout_ms) {
-  const Clock::time_point deadline = deadline_in(timeout_ms);
+  const Clock::time_point deadline = deadline_in(std::chrono::milliseconds(timeout_ms));
   ERR_clear_error();
-  Context context(SSL_CTX_new(TLS_client_method()));
-  if (!context) return failed(openssl_failure(ERR_peek_error()));
-  SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
-  SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
-  // A server's renegotiation would need a handshake inside a send.
-  SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION);
-  if (!trust(context.get(), ca_file)) return failed(kUnreadableCaFile + ca_file);
+  // One context for the run, its roots read once however many connections
+  // it makes (a "-bs" session may open several).
+  static Context context;
+  static std::string trusted_file;
+  if (!context || trusted_file != ca_file) {
+    context = client_context();
+    if (!context) return failed(openssl_failure(ERR_peek_error()));
+    if (!trust(context.get(), ca_file)) {
+      context.reset();
+      return failed(kUnreadableCaFile + ca_file);
+    }
+    trusted_file = ca_file;
+  }
 
   Connection connection;
   connection.plain = std::move(plain);
@@ -336,12 +325,10 @@ TlsStart start_tls(std::unique_ptr<Stream> plain, const std::string &server,
   if (!connection.ssl) return failed(openssl_failure(ERR_peek_error()));
   connection.incoming = BIO_new(BIO_s_mem());
   connection.outgoing = BIO_new(BIO_s_mem());
-  if (!connection.incoming || !connection.outgoing) {
-    BIO_free(connection.incoming);
-    BIO_free(connection.outgoing);
-    return failed(openssl_failure(ERR_peek_error()));
-  }
+  // The SSL object owns them from here on, even when one is missing.
   SSL_set_bio(connection.ssl.get(), connection.incoming, connection.outgoing);
+  if (!connection.incoming || !connection.outgoing)
+    return failed(openssl_failure(ERR_peek_error()));
   if (!aim_at(connection.ssl.get(), server)) return failed(openssl_failure(ERR_peek_error()));
 
   std::string failure = handshake(connection, deadline);

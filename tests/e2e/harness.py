@@ -79,13 +79,14 @@ class Case:
     hostname: str = HOST.decode()
     hosts: str | None = None          # /etc/hosts text; None maps hostname and localhost
     ini: str | None = None            # /etc/tidewharf.ini text; None: no such file
-    server: str | None = "script"     # "script", "aiosmtpd", "tls1.1" (see sandbox.OldTlsServer) or None
+    server: str | None = "script"     # "script", "tls_script" (the same behind implicit TLS), "aiosmtpd",
+    #                                   "tls1.1" (see sandbox.OldTlsServer) or None
     script: dict = field(default_factory=dict)  # replies of the scripted server
     port: int = 25
     tls: dict | None = None           # the server's TLS: {"mode": "starttls" or "implicit",
     #                                   "cert": PEM of the leaf and the chain it sends, "key": PEM}
     logins: dict = field(default_factory=dict)  # user -> password or XOAUTH2 token; aiosmtpd then requires AUTH
-    trusted: str | None = None        # PEM certificates added to the system's /etc/ssl/certs/ca-certificates.crt
+    trusted: str | None = None        # PEM certificates added to the system's trusted roots (sandbox.trust)
     dirs: list = field(default_factory=list)    # made first; relative paths are in the working dir,
     #                                             absolute ones must lie under /tmp, /run or /etc
     tmpfs: dict = field(default_factory=dict)   # dir -> size, e.g. {"/tmp/full": "8k"}

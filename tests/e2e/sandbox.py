@@ -83,8 +83,19 @@ SYSTEM_ROOTS = "/etc/ssl/certs/ca-certificates.crt"  # OpenSSL's default roots o
 
 
 def trust(pem):
-    """Adds the certificates of `pem` to the system's trusted roots, in this sandbox's /etc."""
+    """Adds the certificates of `pem` to the system's trusted roots, in this
+    sandbox's /etc, as update-ca-certificates does: to the bundle, which
+    Wine's crypt32 reads, and under their subject hashes in the directory,
+    where OpenSSL looks roots up."""
     write(SYSTEM_ROOTS, (read(SYSTEM_ROOTS) or "") + pem)
+    end = "-----END CERTIFICATE-----\n"
+    for cert in [c + end for c in pem.split(end) if c.strip()]:
+        subject_hash = subprocess.run(["openssl", "x509", "-noout", "-subject_hash"], input=cert.encode(),
+                                      capture_output=True, check=True).stdout.decode().strip()
+        n = 0
+        while os.path.lexists(f"{os.path.dirname(SYSTEM_ROOTS)}/{subject_hash}.{n}"):
+            n += 1
+        write(f"{os.path.dirname(SYSTEM_ROOTS)}/{subject_hash}.{n}", cert)
 
 
 def tls_files(tls):
@@ -390,6 +401,8 @@ def run(case):
         server = ScriptedServer(case.get("script"), port=case.get("port", 25))
         if case.get("swap_spool"):
             server.on_connect = SpoolSwapper(place(case["swap_spool"])).swap
+    elif case.get("server") == "tls_script":
+        server = ScriptedServer(case.get("script"), port=case.get("port", 25), tls=tls_files(case.get("tls")))
     elif case.get("server") == "aiosmtpd":
         server = RealServer(port=case.get("port", 25), logins=case.get("logins"), **tls_files(case.get("tls")))
     elif case.get("server") == "tls1.1":

@@ -12,6 +12,10 @@ again, keep reading); "close" or "reset" may also end a list, after the texts.
 {"repeat": LINE, "bytes": N, "then": TEXT} sends LINE again and again, at
 least N bytes in all, then TEXT. Texts are sent as written: give them their own CR LF.
 
+With `tls` (sandbox.tls_files's "cert" and "key") every connection is
+implicit TLS (RFC 8314); "close" then ends it without close_notify, as a
+plain close of the socket does.
+
 `on_connect`, when set, is called as a connection is taken, before the
 greeting.
 
@@ -22,6 +26,7 @@ other DATA reply the server stays in command mode.
 """
 
 import socket
+import ssl
 import struct
 import threading
 import time
@@ -69,7 +74,7 @@ def payload_end(buf):
 
 
 class ScriptedServer:
-    def __init__(self, script=None, host="127.0.0.1", port=25):
+    def __init__(self, script=None, host="127.0.0.1", port=25, tls=None):
         self.script = dict(script or {})
         self.delay = float(self.script.pop("chunk_delay", 0.2))
         self.sessions = []
@@ -78,6 +83,10 @@ class ScriptedServer:
         self.sock.settimeout(0.2)
         self.stopping = False
         self.on_connect = None
+        self.tls = None
+        if tls:
+            self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self.tls.load_cert_chain(tls["cert"], tls["key"])
         self.acceptor = threading.Thread(target=self._accept, daemon=True)
         self.acceptor.start()
 
@@ -105,6 +114,13 @@ class ScriptedServer:
         return r
 
     def _serve(self, conn, s, script):
+        if self.tls:
+            conn.settimeout(10)  # a handshake under Wine takes about a second
+            try:
+                conn = self.tls.wrap_socket(conn, server_side=True)
+            except OSError:
+                conn.close()
+                return
         conn.settimeout(0.2)
         buf = bytearray()
         silent = False

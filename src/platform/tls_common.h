@@ -1,0 +1,59 @@
+// What both TLS backends read, say and do the same way, apart from either
+// library: the failures in words, whether the server is named by its
+// address, what the server's first bytes of a handshake tell of it, and the
+// send of a library's bytes over the plain stream.
+#pragma once
+
+#include "platform/deadline.h"
+#include "platform/stream.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The failures as a user reads them after "TLS with HOST failed: ", word for
+// word on both platforms.
+inline constexpr const char *kNotTrusted = "certificate not trusted";
+inline constexpr const char *kExpired = "certificate expired";
+inline constexpr const char *kNotYetValid = "certificate not yet valid";
+inline constexpr const char *kCertificateIsFor = "certificate is for "; ///< then its names
+inline constexpr const char *kOldProtocol = "server offers only TLS 1.1 or older";
+inline constexpr const char *kClearText = "server answered in clear text, not TLS";
+inline constexpr const char *kUnreadableCaFile = "cannot read CA file "; ///< then its path
+inline constexpr const char *kConnectionLost = "connection lost during the handshake";
+inline constexpr const char *kNoAnswer = "no answer during the handshake";
+
+/// "handshake failed (REASON)": a failure the library names in its own words.
+std::string handshake_failed(std::string_view reason);
+
+/// "handshake failed (0xXXXXXXXX)": a failure the library gives only as a
+/// status code, its low 32 bits in eight hexadecimal digits.
+std::string handshake_failed(long status);
+
+/// How a transfer over the plain stream beneath TLS ended.
+enum class Moved { done, timed_out, lost };
+
+/// Sends all of `data` over `plain` before `deadline`: lost when the stream
+/// failed, timed out when time ran out first (with part of it sent, maybe).
+Moved send_all(Stream &plain, std::string_view data, Clock::time_point deadline);
+
+/// The content type of an alert record (RFC 5246 6.2.1).
+inline constexpr unsigned char kAlertRecord = 21;
+
+/// What the first bytes a server sent in a handshake tell of it.
+enum class ServerStart {
+  tls,          ///< a TLS record, or too few bytes to tell
+  clear_text,   ///< no TLS record but text, like the "220 " of an SMTP greeting
+  old_protocol, ///< a ServerHello of TLS 1.1 or older, or a protocol_version alert
+};
+
+/// Classifies `first_bytes`, the server's first reply as received.
+ServerStart classify_server_start(std::string_view first_bytes);
+
+/// The address of an IPv4 or IPv6 literal (an IPv6 one in brackets or
+/// without), as its 4 or 16 bytes in network order; nothing for a host name.
+std::optional<std::string> ip_literal_address(const std::string &server);
+
+} // namespace platform

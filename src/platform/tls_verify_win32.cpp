@@ -1,0 +1,212 @@
+#include "platform/tls_verify_win32.h"
+
+#include "platform/net.h"
+#include "platform/text_win32.h"
+#include "platform/tls_common.h"
+
+// Only for SECURITY_FLAG_IGNORE_UNKNOWN_CA, a flag of the SSL policy.
+#include <wininet.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace platform {
+namespace {
+
+struct ChainFree {
+  void operator()(PCCERT_CHAIN_CONTEXT chain) const { CertFreeCertificateChain(chain); }
+};
+using Chain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree>;
+
+// The chain from `leaf` to a root, built with the certificates the server
+// sent and those of the CA file, for a TLS server's use (RFC 5280 4.2.1.12).
+Chain build_chain(PCCERT_CONTEXT leaf, HCERTSTORE ca_store) {
+  CertificateStore extra(CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr));
+  if (!extra) return nullptr;
+  CertAddStoreToCollection(extra.get(), leaf->hCertStore, 0, 0);
+  if (ca_store != nullptr) CertAddStoreToCollection(extra.get(), ca_store, 0, 0);
+  LPSTR server_use[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
+  CERT_CHAIN_PARA parameters{};
+  parameters.cbSize = sizeof parameters;
+  parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+  parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
+  parameters.RequestedUsage.Usage.rgpszUsageIdentifier = server_use;
+  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  if (!CertGetCertificateChain(nullptr, leaf, nullptr, extra.get(), &parameters, 0, nullptr,
+                               &chain)) {
+    return nullptr;
+  }
+  return Chain(chain);
+}
+
+PCCERT_CONTEXT root_of(PCCERT_CHAIN_CONTEXT chain) {
+  const CERT_SIMPLE_CHAIN *last = chain->rgpChain[chain->cChain - 1];
+  return last->rgpElement[last->cElement - 1]->pCertContext;
+}
+
+bool holds(HCERTSTORE store, PCCERT_CONTEXT certificate) {
+  PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING,
+                                                    certificate, nullptr);
+  const bool held = found != nullptr;
+  CertFreeCertificateContext(found);
+  return held;
+}
+
+// The SSL policy's verdict on chain, dates and name (RFC 6125; none asked
+// for an IP literal). With a CA file an unknown root is let pass here: it
+// has been checked against the file.
+HRESULT ssl_policy_error(PCCERT_CHAIN_CONTEXT chain, const wchar_t *name, bool own_roots) {
+  SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+  ssl.cbSize = sizeof ssl;
+  ssl.dwAuthType = AUTHTYPE_SERVER;
+  ssl.fdwChecks = own_roots ? SECURITY_FLAG_IGNORE_UNKNOWN_CA : 0;
+  ssl.pwszServerName = const_cast<wchar_t *>(name);
+  CERT_CHAIN_POLICY_PARA policy{};
+  policy.cbSize = sizeof policy;
+  policy.pvExtraPolicyPara = &ssl;
+  CERT_CHAIN_POLICY_STATUS status{};
+  status.cbSize = sizeof status;
+  if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
+    return HRESULT_FROM_WIN32(GetLastError());
+  }
+  return static_cast<HRESULT>(status.dwError);
+}
+
+// The first certificate from the leaf up whose dates do not hold now.
+std::string date_fault(PCCERT_CHAIN_CONTEXT chain) {
+  for (DWORD c = 0; c < chain->cChain; ++c) {
+    for (DWORD e = 0; e < chain->rgpChain[c]->cElement; ++e) {
+      PCCERT_CONTEXT certificate = chain->rgpChain[c]->rgpElement[e]->pCertContext;
+      LONG when = CertVerifyTimeValidity(nullptr, certificate->pCertInfo);
+      if (when < 0) return kNotYetValid;
+      if (when > 0) return kExpired;
+    }
+  }
+  return kExpired;
+}
+
+struct AlternativeName {
+  std::string text;    ///< a DNS name, or an IP address as text
+  std::string address; ///< an IP address's 4 or 16 bytes; empty for a DNS name
+};
+
+// The DNS names and IP addresses among the subject alternative names
+// (RFC 5280 4.2.1.6), in their order.
+std::vector<AlternativeName> alternative_names(PCCERT_CONTEXT certificate) {
+  const CERT_INFO *info = certificate->pCertInfo;
+  PCERT_EXTENSION extension =
+      CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+  CERT_ALT_NAME_INFO *decoded = nullptr;
+  DWORD size = 0;
+  if (extension == nullptr ||
+      !CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                           extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded,
+                           &size)) {
+    return {};
+  }
+  std::vector<AlternativeName> names;
+  for (DWORD i = 0; i < decoded->cAltEntry; ++i) {
+    const CERT_ALT_NAME_ENTRY &entry = decoded->rgAltEntry[i];
+    if (entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) {
+      names.push_back({utf8_text(entry.pwszDNSName), {}});
+    } else if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
+               (entry.IPAddress.cbData == 4 || entry.IPAddress.cbData == 16)) {
+      std::string address(reinterpret_cast<const char *>(entry.IPAddress.pbData),
+                          entry.IPAddress.cbData);
+      names.push_back({address_text(address), address});
+    }
+  }
+  LocalFree(decoded);
+  return names;
+}
+
+std::string common_name(PCCERT_CONTEXT certificate) {
+  void *oid = const_cast<char *>(szOID_COMMON_NAME);
+  DWORD size = CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, oid, nullptr, 0);
+  std::wstring name(size, L'\0');
+  CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, oid, name.data(), size);
+  name.resize(size > 0 ? size - 1 : 0);
+  return utf8_text(name);
+}
+
+// The names a user compares with the server's: the DNS and IP subject
+// alternative names, or the subject's common name when there are none.
+std::string certificate_names(PCCERT_CONTEXT certificate) {
+  std::string names;
+  for (const AlternativeName &name : alternative_names(certificate)) {
+    names += (names.empty() ? "" : ", ") + name.text;
+  }
+  return names.empty() ? common_name(certificate) : names;
+}
+
+// Wine's SSL policy matches no iPAddress name, and Wine would send an
+// address given as the target name as SNI: an address goes as no name and
+// is matched here.
+bool holds_address(PCCERT_CONTEXT certificate, const std::string &address) {
+  const std::vector<AlternativeName> names = alternative_names(certificate);
+  return std::any_of(names.begin(), names.end(),
+                     [&](const AlternativeName &name) { return name.address == address; });
+}
+
+} // namespace
+
+CertificateStore read_ca_file(const std::string &path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return nullptr;
+  const std::string pem{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  if (file.bad()) return nullptr;
+  CertificateStore store(
+      CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
+  if (!store) return nullptr;
+  static constexpr std::string_view kBegin = "-----BEGIN CERTIFICATE-----";
+  static constexpr std::string_view kEnd = "-----END CERTIFICATE-----";
+  std::size_t found = 0;
+  for (std::size_t begin = pem.find(kBegin); begin != std::string::npos;
+       begin = pem.find(kBegin, begin + 1)) {
+    std::size_t end = pem.find(kEnd, begin);
+    if (end == std::string::npos) return nullptr;
+    // Base64 decodes to less than its length: room enough.
+    const DWORD length = static_cast<DWORD>(end + kEnd.size() - begin);
+    DWORD size = length;
+    std::vector<BYTE> der(size);
+    if (!CryptStringToBinaryA(pem.data() + begin, length, CRYPT_STRING_BASE64HEADER, der.data(),
+                              &size, nullptr, nullptr) ||
+        !CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, der.data(), size,
+                                          CERT_STORE_ADD_ALWAYS, nullptr)) {
+      return nullptr;
+    }
+    ++found;
+  }
+  return found > 0 ? std::move(store) : nullptr;
+}
+
+std::string certificate_fault(PCCERT_CONTEXT leaf, const wchar_t *name,
+                              const std::optional<std::string> &address, HCERTSTORE ca_store) {
+  const Chain chain = build_chain(leaf, ca_store);
+  if (!chain) {
+    return handshake_failed(HRESULT_FROM_WIN32(GetLastError()));
+  }
+  // Wine's SSL policy passes a chain that stops short of a root: the
+  // chain's own error bits decide first. Validity periods need not nest
+  // (RFC 5280 6.1 does not ask it).
+  DWORD errors =
+      chain->TrustStatus.dwErrorStatus & ~static_cast<DWORD>(CERT_TRUST_IS_NOT_TIME_NESTED);
+  if (ca_store != nullptr) {
+    // The file's certificates are then the only trusted roots.
+    if (!holds(ca_store, root_of(chain.get()))) return kNotTrusted;
+    errors &= ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
+  }
+  if ((errors & ~static_cast<DWORD>(CERT_TRUST_IS_NOT_TIME_VALID)) != 0) return kNotTrusted;
+  const HRESULT policy = ssl_policy_error(chain.get(), name, ca_store != nullptr);
+  if (policy == CERT_E_UNTRUSTEDROOT || policy == CERT_E_CHAINING) return kNotTrusted;
+  if (errors != 0 || policy == CERT_E_EXPIRED) return date_fault(chain.get());
+  if (policy == CERT_E_CN_NO_MATCH || (address && !holds_address(leaf, *address))) {
+    return kCertificateIsFor + certificate_names(leaf);
+  }
+  if (policy != S_OK) return handshake_failed(policy);
+  return {};
+}
+
+} // namespace platform
