@@ -232,16 +232,12 @@ bool on_command(Session &session, const Command &command) {
 bool serve_session(const SessionSettings &settings) {
   platform::use_binary_standard_input();
   platform::use_binary_standard_output();
-  Session session{.settings = settings,
-                  .caller = {},
-                  .relay = {.server_host = settings.server_host,
-                            .port = settings.port,
-                            .submission = settings.submission,
-                            .unusable = settings.unusable,
-                            .client = {}},
-                  .transaction = {},
-                  .server_transaction_open = false,
-                  .all_taken = true};
+  Session session{settings,
+                  {},
+                  {settings.server_host, settings.port, settings.submission, settings.unusable, {}},
+                  {},
+                  false,
+                  true};
   if (!settings.refusal.empty()) {
     reply(session.caller, "421 4.3.0 " + settings.refusal);
     return false;
