@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -38,6 +39,12 @@ public:
   /// From now on a small send leaves at once, not held back until the peer
   /// has acknowledged what went before.
   virtual void send_without_delay() = 0;
+
+  /// Why a TLS stream broke after its handshake (an alert, a refused
+  /// renegotiation, a record that failed, a close without close_notify), in
+  /// words for "TLS with HOST failed: REASON"; empty while it has not broken,
+  /// and always for a socket, whose failures the dialogue tells itself.
+  virtual std::string failure() const { return {}; }
 };
 
 /// The stream of a connected socket; destroying it closes the socket.
