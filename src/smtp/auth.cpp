@@ -1,6 +1,7 @@
 #include "smtp/auth.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace smtp {
 namespace {
@@ -66,14 +67,20 @@ std::optional<AuthMethod> chosen_mechanism(AuthMethod asked, const Capabilities 
 Outcome log_in(Client &client, AuthMethod mechanism, const std::string &user,
                const std::string &secret) {
   const auto limit = client.limits.reply;
+  // RFC 4616 2: authorization identity (none), user, password, NUL-separated.
+  const std::string plain = base64(std::string(1, '\0') + user + '\0' + secret);
+  const std::string xoauth2 =
+      base64("user=" + user + "\x01" + "auth=Bearer " + secret + "\x01\x01");
+  // A server may quote the client's line in its reply: from now on no reply
+  // shows any form in which the secret crosses the connection, the longest
+  // first so that none is left in part.
+  client.secrets = {plain, xoauth2, base64(secret), base64(user), secret};
+  std::ranges::sort(client.secrets, std::greater{}, &std::string::size);
   switch (mechanism) {
   case AuthMethod::offered:
-  case AuthMethod::plain: {
-    // RFC 4616 2: authorization identity (none), user, password, NUL-separated.
-    const std::string response = base64(std::string(1, '\0') + user + '\0' + secret);
+  case AuthMethod::plain:
     return answered(
-        command(client, "AUTH PLAIN " + response + "\r\n", limit, "AUTH PLAIN <hidden>\r\n"));
-  }
+        command(client, "AUTH PLAIN " + plain + "\r\n", limit, "AUTH PLAIN <hidden>\r\n"));
   case AuthMethod::login: {
     Outcome step = command(client, "AUTH LOGIN\r\n", limit);
     for (const std::string *answer : {&user, &secret}) {
@@ -83,12 +90,8 @@ Outcome log_in(Client &client, AuthMethod mechanism, const std::string &user,
     return answered(step);
   }
   case AuthMethod::xoauth2: {
-    const std::string response = base64("user=" + user +
-                                        "\x01"
-                                        "auth=Bearer " +
-                                        secret + "\x01\x01");
     Outcome step =
-        command(client, "AUTH XOAUTH2 " + response + "\r\n", limit, "AUTH XOAUTH2 <hidden>\r\n");
+        command(client, "AUTH XOAUTH2 " + xoauth2 + "\r\n", limit, "AUTH XOAUTH2 <hidden>\r\n");
     // A refused token comes as a challenge holding the error; the empty
     // answer asks for the final reply.
     if (is(step, kChallenge)) step = command(client, "\r\n", limit);

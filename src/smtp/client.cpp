@@ -11,6 +11,21 @@ namespace {
 
 constexpr std::size_t kReceiveSize = 4096;
 
+// Every form of the secret in `text` as "<hidden>". The reply code and its
+// separator stay as sent: they steer the dialogue, and say nothing of a
+// secret.
+std::string hidden(std::string text, const std::vector<std::string> &secrets) {
+  static constexpr std::string_view kHidden = "<hidden>";
+  constexpr std::size_t kCode = 4;
+  for (const std::string &form : secrets) {
+    for (std::size_t at = kCode; !form.empty() && (at = text.find(form, at)) != std::string::npos;
+         at += kHidden.size()) {
+      text.replace(at, form.size(), kHidden);
+    }
+  }
+  return text;
+}
+
 // Takes received bytes into `reply`; what is beyond its end waits for the next.
 void take(Client &client, Reply &reply, std::string_view bytes) {
   std::size_t used = take_reply_bytes(reply, bytes);
@@ -47,12 +62,19 @@ std::optional<std::string> quit_on_unasked_reply(Client &client) {
   return first_line(stray);
 }
 
-Outcome replied(std::optional<Reply> reply) {
-  if (!reply) return {Fault::no_reply, {}, {}, 0};
-  return {Fault::none, std::move(*reply), {}, 0};
+Outcome failed(Fault fault, std::string detail = {}) { return {fault, {}, std::move(detail), 0}; }
+
+// A step the connection failed: over TLS the stream may know why, and then
+// that is the fault the caller is told of.
+Outcome broken(const Client &client, Fault fault) {
+  std::string why = client.stream ? client.stream->failure() : std::string();
+  return why.empty() ? failed(fault) : failed(Fault::tls_failed, std::move(why));
 }
 
-Outcome failed(Fault fault, std::string detail = {}) { return {fault, {}, std::move(detail), 0}; }
+Outcome replied(const Client &client, std::optional<Reply> reply) {
+  if (!reply) return broken(client, Fault::no_reply);
+  return {Fault::none, std::move(*reply), {}, 0};
+}
 
 enum class TextSent { sent, send_failed, read_failed };
 
@@ -104,7 +126,7 @@ Outcome open_session(Client &client, const std::string &host, int port, bool imp
     if (tls.fault != Fault::none) return tls;
   }
   logs::debug_log("Waiting for welcome\n");
-  Outcome greeting = replied(read_reply(client, client.limits.reply));
+  Outcome greeting = replied(client, read_reply(client, client.limits.reply));
   if (greeting.fault != Fault::none) client.stream.reset();
   return greeting;
 }
@@ -125,8 +147,9 @@ std::string take_unasked_bytes(Client &client) {
     platform::Transfer got = client.stream->receive_some(chunk, sizeof chunk, 0);
     if (got.timed_out || got.count <= 0) return {};
     unasked.assign(chunk, static_cast<std::size_t>(got.count));
-    logs::debug_log(unasked);
   }
+  unasked = hidden(std::move(unasked), client.secrets);
+  logs::debug_log(unasked);
   return unasked;
 }
 
@@ -134,7 +157,7 @@ Outcome command(Client &client, std::string_view command, std::chrono::milliseco
                 std::string_view shown) {
   if (auto line = quit_on_unasked_reply(client)) return failed(Fault::unasked_reply, *line);
   send_command(client, command, shown);
-  return replied(read_reply(client, limit));
+  return replied(client, read_reply(client, limit));
 }
 
 Outcome send_text(Client &client, io::BlockReader &text, const std::string &text_name) {
@@ -142,7 +165,7 @@ Outcome send_text(Client &client, io::BlockReader &text, const std::string &text
   logs::debug_log("Sending data\n");
   switch (send_wire_form(client, text)) {
   case TextSent::send_failed:
-    return failed(Fault::send_failed);
+    return broken(client, Fault::send_failed);
   case TextSent::read_failed:
     return {Fault::unreadable_text, {}, text_name, text.error};
   case TextSent::sent:
@@ -153,7 +176,7 @@ Outcome send_text(Client &client, io::BlockReader &text, const std::string &text
   // for the server's delayed ACK; send it at once.
   client.stream->send_without_delay();
   send_command(client, ".\r\n");
-  return replied(read_reply(client, client.limits.final_dot_reply));
+  return replied(client, read_reply(client, client.limits.final_dot_reply));
 }
 
 void quit(Client &client) {
@@ -169,24 +192,22 @@ std::optional<Reply> read_reply(Client &client, std::chrono::milliseconds limit)
   const std::string earlier = std::move(client.pending);
   take(client, reply, earlier);
   char chunk[kReceiveSize];
-  while (!reply.complete) {
+  bool ended = false;
+  while (!reply.complete && !ended) {
     const int left = platform::milliseconds_left(deadline);
-    if (left == 0) return std::nullopt;
-    platform::Transfer got = client.stream->receive_some(chunk, sizeof chunk, left);
-    if (got.timed_out || got.count < 0) return std::nullopt;
-    if (got.count == 0) {
-      if (reply.text.empty()) return std::nullopt;
-      end_reply(reply);
-      break;
-    }
-    std::string_view bytes(chunk, static_cast<std::size_t>(got.count));
-    // An endless reply must not fill the disk either.
-    if (reply.dropped == 0) logs::debug_log(bytes);
-    take(client, reply, bytes);
+    platform::Transfer got = left == 0 ? platform::Transfer{0, true}
+                                       : client.stream->receive_some(chunk, sizeof chunk, left);
+    ended = got.timed_out || got.count <= 0;
+    if (!ended) take(client, reply, {chunk, static_cast<std::size_t>(got.count)});
+    // A close after part of a reply ends it; a failure or the time does not.
+    if (got.count == 0 && !got.timed_out && !reply.text.empty()) end_reply(reply);
   }
+  reply.text = hidden(std::move(reply.text), client.secrets);
+  logs::debug_log(reply.text);
   if (reply.dropped > 0) {
     logs::debug_log("[" + std::to_string(reply.dropped) + " more bytes of the reply dropped]\n");
   }
+  if (!reply.complete) return std::nullopt;
   return reply;
 }
 

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace smtp {
 
@@ -42,6 +43,9 @@ struct Client {
   std::string server;        ///< the host as connected to, lower-cased: the name TLS checks
   int port = 0;              ///< the port as configured
   std::uint32_t address = 0; ///< the address connected to, network byte order
+  /// Every form of the login's secret as it crossed the connection: shown
+  /// as "<hidden>" in every reply read from then on.
+  std::vector<std::string> secrets;
 };
 
 /// Why a step got no reply to judge, or why the dialogue cannot go on.
@@ -86,8 +90,9 @@ Outcome open_session(Client &client, const std::string &host, int port, bool imp
 Outcome start_tls(Client &client, const std::string &ca_file);
 
 /// Bytes the server sent that nothing asked for: left over after the last
-/// reply, or waiting now (looked at without waiting). A closed or failed
-/// connection is left to the next command to find.
+/// reply, or waiting now (looked at without waiting), the secret hidden as
+/// in a reply, and logged. A closed or failed connection is left to the
+/// next command to find.
 std::string take_unasked_bytes(Client &client);
 
 /// Sends `command` (which ends with CR LF) and reads its reply within
@@ -110,10 +115,11 @@ Outcome send_text(Client &client, io::BlockReader &text, const std::string &text
 /// connection. Nothing when there is none.
 void quit(Client &client);
 
-/// The next whole reply, waiting at most `limit` for it; logged as received,
-/// up to what the reply keeps. When the server closes after part of a reply,
-/// that part is the reply. Nothing when no byte came, the connection failed,
-/// or the time ran out.
+/// The next whole reply, waiting at most `limit` for it, with every form of
+/// the secret shown as "<hidden>" after its code; logged so, up to what the
+/// reply keeps. When the server closes after part of a reply, that part is
+/// the reply. Nothing when no byte came, the connection failed, or the time
+/// ran out (what came of it is logged).
 std::optional<Reply> read_reply(Client &client, std::chrono::milliseconds limit);
 
 } // namespace smtp

@@ -1,5 +1,6 @@
 #include "smtp/auth.h"
 #include "smtp/client.h"
+#include "smtp/fault_text.h"
 #include "smtp/submission.h"
 
 #include "loopback.h"
@@ -238,6 +239,53 @@ TEST(OpenSubmission, StopsBeforeAnythingGoesThatShouldNot) {
     client.address = platform::numeric_ipv4(row.loopback ? "127.0.0.1" : "192.0.2.1");
     EXPECT_EQ(open_submission(client, "me", row.submission).outcome.fault, row.fault);
     EXPECT_EQ(server.raw(), row.sent);
+  }
+}
+
+TEST(LogIn, NoReplyShowsAnyFormOfTheSecret) {
+  const std::string user = "alice";
+  const std::string secret = "s3cret-Pw_7";
+  const std::string plain = base64(std::string(1, '\0') + user + '\0' + secret);
+  const std::string xoauth2 =
+      base64("user=" + user + "\x01" + "auth=Bearer " + secret + "\x01\x01");
+  struct Row {
+    const char *name;
+    AuthMethod auth;
+    unit::Script replies; ///< after the greeting and EHLO
+  };
+  const std::vector<Row> rows = {
+      {"PLAIN's argument quoted",
+       AuthMethod::plain,
+       {{"AUTH", {{"535 5.7.8 no: AUTH PLAIN " + plain + "\r\n"}}}}},
+      {"the password in clear on a second line",
+       AuthMethod::plain,
+       {{"AUTH", {{"535-no\r\n535 the password " + secret + " is wrong\r\n"}}}}},
+      {"LOGIN's answers quoted",
+       AuthMethod::login,
+       {{"AUTH", {{"334 VXNlcm5hbWU6\r\n"}}},
+        {base64(user), {{"334 UGFzc3dvcmQ6\r\n"}}},
+        {base64(secret), {{"535 " + base64(user) + " with " + base64(secret) + "\r\n"}}}}},
+      {"the XOAUTH2 string and its token quoted",
+       AuthMethod::xoauth2,
+       {{"AUTH", {{"535 " + xoauth2 + " holds " + secret + "\r\n"}}}}},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    unit::Script script = row.replies;
+    script["greeting"] = {{"220 mx\r\n"}};
+    script["EHLO"] = {{"250-mx\r\n250 AUTH PLAIN LOGIN XOAUTH2\r\n"}};
+    unit::ScriptedServer server{{script}};
+    Client client = server.client();
+    ASSERT_EQ(open_session(client, "mx", 25, false, "").fault, Fault::none);
+    client.address = platform::numeric_ipv4("127.0.0.1");
+    const Outcome login =
+        open_submission(client, "me", {TlsMode::off, "", user, secret, row.auth}).outcome;
+    ASSERT_EQ(login.fault, Fault::login_refused);
+    const std::string shown = fault_text(client, login) + login.reply.text;
+    EXPECT_NE(shown.find("<hidden>"), std::string::npos) << shown;
+    for (const std::string &form : {plain, xoauth2, base64(user), base64(secret), secret}) {
+      EXPECT_EQ(shown.find(form), std::string::npos) << form << " in " << shown;
+    }
   }
 }
 

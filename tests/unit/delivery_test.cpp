@@ -242,6 +242,24 @@ TEST(Deliver, AServerThatBreaksOffEndsTheRunAndAnAcceptedMessageStands) {
   for (const Row &row : rows) expect_row(row);
 }
 
+TEST(Deliver, ATlsFaultIsToldAtWhateverStepItBreaksTheDialogue) {
+  const std::string tls = "-ERR TLS with Mail.Example failed: the server asked to renegotiate\n";
+  const std::vector<Row> rows = {
+      // Where a missing reply says nothing, a broken TLS stream says why.
+      {"before the reply to MAIL",
+       {{"MAIL", {{unit::tls_fault("the server asked to renegotiate")}}}},
+       tls,
+       false,
+       kOpening},
+      {"before the reply to \".\"",
+       {{"DOT", {{unit::tls_fault("the server asked to renegotiate")}}}},
+       tls,
+       false,
+       kOpening + rcpt({"a@b"}) + kData + kMessage},
+  };
+  for (const Row &row : rows) expect_row(row);
+}
+
 TEST(Deliver, RepliesNoServerShouldSend) {
   const std::vector<Row> rows = {
       {"a reply over a megabyte",

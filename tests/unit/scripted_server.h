@@ -5,7 +5,8 @@
 // its verb (the line's first word; the "." line is "DOT"), each use of a verb
 // taking the next answer and the last answer repeating. An answer's pieces
 // reach the client in receives of their own; kClose ends the connection (the
-// client reads its end), kReset breaks it (an error).
+// client reads its end), kReset breaks it (an error), and tls_fault(WHY)
+// breaks it as a TLS stream does, telling WHY.
 // A verb without an answer gets none: the client's wait then runs out.
 #pragma once
 
@@ -23,6 +24,9 @@ namespace unit {
 
 inline const std::string kClose = "<close>";
 inline const std::string kReset = "<reset>";
+
+/// A piece that breaks the connection as TLS does when it fails for `why`.
+inline std::string tls_fault(const std::string &why) { return "<tls>" + why; }
 
 using Answer = std::vector<std::string>; ///< pieces, each one receive
 using Script = std::map<std::string, std::vector<Answer>>;
@@ -85,6 +89,10 @@ public:
       return {0, true};
     }
     std::string &piece = to_receive_.front();
+    if (piece.starts_with("<tls>")) {
+      failure_ = piece.substr(5);
+      piece = kReset;
+    }
     if (piece == kClose || piece == kReset) {
       ended_ = piece;
       to_receive_.clear();
@@ -98,6 +106,8 @@ public:
   }
 
   void send_without_delay() override {}
+
+  std::string failure() const override { return failure_; }
 
 private:
   // The server's answer closes or breaks its end the moment it is given.
@@ -120,6 +130,7 @@ private:
   std::deque<std::string> to_receive_;
   std::string gone_;  ///< kClose or kReset once the server has ended its end
   std::string ended_; ///< the same, once the client has read up to it
+  std::string failure_;
 };
 
 /// A server in memory for every connection a client makes: the first
