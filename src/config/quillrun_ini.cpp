@@ -1,5 +1,6 @@
 #include "config/quillrun_ini.h"
 
+#include "platform/path_limit.h"
 #include "platform/settings_file.h"
 #include "text/utf8.h"
 
@@ -70,51 +71,64 @@ std::string take_secret(QuillrunIni &ini, SecretSource source, std::string_view 
   return {};
 }
 
+// The longest value each key can use: a host name (RFC 1035 2.3.4, an IPv6
+// literal in brackets), a login, a command line; a path as the system
+// allows; a password only as a secret may be, which is checked where it is
+// read, as for every source of it.
+constexpr std::size_t kLongestHost = 255;
+constexpr std::size_t kLongestWord = 255;
+constexpr std::size_t kLongestUser = 1024;
+constexpr std::size_t kLongestCommand = 8 * 1024;
+constexpr std::size_t kUnbounded = std::string_view::npos;
+
 struct Key {
   std::string_view name;
+  std::size_t longest;
   Setter set;
 };
 
 constexpr Key kKeys[] = {
-    {"host",
+    {"host", kLongestHost,
      [](std::string_view value, QuillrunIni &ini) {
        ini.host = value;
        return std::string();
      }},
-    {"port",
+    {"port", kLongestWord,
      [](std::string_view value, QuillrunIni &ini) {
        ini.port = port_number(value);
        return std::string(ini.port == 0 ? kPortReason : "");
      }},
-    {"tls",
+    {"tls", kLongestWord,
      [](std::string_view value, QuillrunIni &ini) {
        std::optional<TlsMode> mode = word_value(kTlsWords, value);
        if (mode) ini.submission.tls = *mode;
        return std::string(mode ? "" : kTlsReason);
      }},
-    {"tls_ca_file",
+    {"tls_ca_file", platform::kLongestPath,
      [](std::string_view value, QuillrunIni &ini) {
        ini.submission.tls_ca_file = value;
        return std::string();
      }},
-    {"user",
+    {"user", kLongestUser,
      [](std::string_view value, QuillrunIni &ini) {
        ini.submission.user = value;
        return std::string();
      }},
-    {"auth",
+    {"auth", kLongestWord,
      [](std::string_view value, QuillrunIni &ini) {
        std::optional<AuthMethod> method = word_value(kAuthWords, value);
        if (method) ini.submission.auth = *method;
        return std::string(method ? "" : kAuthReason);
      }},
-    {"password_file", [](std::string_view value,
-                         QuillrunIni &ini) { return take_secret(ini, SecretSource::file, value); }},
-    {"password_command",
+    {"password_file", platform::kLongestPath,
+     [](std::string_view value, QuillrunIni &ini) {
+       return take_secret(ini, SecretSource::file, value);
+     }},
+    {"password_command", kLongestCommand,
      [](std::string_view value, QuillrunIni &ini) {
        return take_secret(ini, SecretSource::command, value);
      }},
-    {"password",
+    {"password", kUnbounded,
      [](std::string_view value, QuillrunIni &ini) {
        return take_secret(ini, SecretSource::inline_text, value);
      }},
@@ -140,6 +154,13 @@ bool passed_over(std::string_view line) {
          (line.front() == '[' && line.back() == ']');
 }
 
+// A value of the file as a message quotes it: its first 200 bytes at most.
+std::string quoted(std::string_view value) {
+  constexpr std::size_t kQuoted = 200;
+  return value.size() > kQuoted ? std::string(value.substr(0, kQuoted)) + "..."
+                                : std::string(value);
+}
+
 // What `line` does to `ini`: empty when it is sound, else the reason.
 std::string take_line(std::string_view line, QuillrunIni &ini, std::array<bool, kKeyCount> &given) {
   std::size_t key_end = std::min(line.find_first_of(kBlanks), line.size());
@@ -147,9 +168,12 @@ std::string take_line(std::string_view line, QuillrunIni &ini, std::array<bool, 
   std::string_view value = line.substr(key_end);
   value.remove_prefix(std::min(value.find_first_not_of(kBlanks), value.size()));
   const std::size_t index = key_index(name);
-  if (index == kKeyCount) return "unknown key " + std::string(name);
+  if (index == kKeyCount) return "unknown key " + quoted(name);
   if (value.empty()) return std::string(name) + " has no value";
   if (given[index]) return std::string(name) + " is given twice";
+  if (value.size() > kKeys[index].longest) {
+    return std::string(name) + " is longer than " + std::to_string(kKeys[index].longest) + " bytes";
+  }
   given[index] = true;
   return kKeys[index].set(value, ini);
 }

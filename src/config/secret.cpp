@@ -72,17 +72,22 @@ SecretRead from_settings(const QuillrunIni &ini) {
 } // namespace
 
 SecretRead read_secret(const QuillrunIni &ini) {
+  SecretRead read = refused("no password_file, password_command or password in " + ini.path);
   switch (ini.secret_source) {
   case SecretSource::file:
-    return from_file(ini.secret_setting);
+    read = from_file(ini.secret_setting);
+    break;
   case SecretSource::command:
-    return from_command(ini.secret_setting);
+    read = from_command(ini.secret_setting);
+    break;
   case SecretSource::inline_text:
-    return from_settings(ini);
+    read = from_settings(ini);
+    break;
   case SecretSource::none:
     break;
   }
-  return refused("no password_file, password_command or password in " + ini.path);
+  if (read.secret.size() > kMaxSecret) return refused("longer than 16 KiB");
+  return read;
 }
 
 } // namespace config

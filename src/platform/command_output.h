@@ -4,12 +4,29 @@
 // belongs to the SMTP client at the other end, and must stay silent).
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
+/// The most of the first line kept: one byte more than any secret may hold,
+/// so that a longer one is told apart.
+inline constexpr std::size_t kMaxFirstLine = 16 * 1024 + 1;
+
+/// The first line of an output that arrives in blocks.
+struct FirstLine {
+  std::string text;   ///< up to its LF (not kept), at most kMaxFirstLine bytes
+  bool ended = false; ///< the LF has come
+};
+
+/// Takes the next block of output into `line`; what goes beyond its LF or
+/// its most is dropped.
+void take_output(FirstLine &line, std::string_view block);
+
 struct CommandRun {
-  std::string first_line; ///< its standard output up to the first LF (not kept)
+  std::string first_line; ///< its standard output up to the first LF (not kept), at most
+                          ///< kMaxFirstLine bytes
   std::string error;      ///< why it could not be started, in words; empty when it ran
   bool timed_out = false; ///< it was ended when its time ran out
   int exit_status = 0;    ///< its exit status, when it exited by itself
@@ -19,9 +36,11 @@ struct CommandRun {
 /// Runs `command` through the system's command interpreter (/bin/sh -c; on
 /// Windows cmd.exe /d /s /c, without a console window), with standard
 /// input and standard error on the null device and no other descriptor or
-/// handle of quillrun's. Its standard output is read to its end, the rest
-/// after the first line thrown away. When `timeout_ms` milliseconds have
-/// passed it is killed (on POSIX with its whole process group).
+/// handle of quillrun's. Its standard output is read to its end, or until
+/// its first line has come and the command has exited (a process it started
+/// may keep the output open), the rest after the first line thrown away.
+/// When `timeout_ms` milliseconds have passed, however much it writes, it
+/// is killed (on POSIX with its whole process group).
 CommandRun run_command(const std::string &command, int timeout_ms);
 
 } // namespace platform

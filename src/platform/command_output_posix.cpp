@@ -2,6 +2,7 @@
 
 #include "platform/deadline.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -47,24 +48,34 @@ int spawn_shell(const std::string &command, int output, pid_t &pid) {
   return spawned;
 }
 
-// Reads `output` to its end, keeping the first line; false when the
-// deadline came first.
-bool read_first_line(int output, Clock::time_point deadline, std::string &line) {
-  bool line_ended = false;
+// How often a command that has given its first line is looked at while its
+// output stays open: a process it left behind may hold it.
+constexpr int kExitCheckMs = 50;
+
+// Whether `pid` has exited, its status then in `status`; without waiting.
+bool has_exited(pid_t pid, int &status) {
+  pid_t waited = waitpid(pid, &status, WNOHANG);
+  return waited == pid || (waited < 0 && errno != EINTR);
+}
+
+// Reads `output` into `line` until it ends, or until the first line has
+// come and the command has exited (`exited`, its status in `status`); false
+// when the deadline came first, however fast the command writes.
+bool read_first_line(int output, pid_t pid, Clock::time_point deadline, FirstLine &line,
+                     bool &exited, int &status) {
   char block[4096];
   for (;;) {
+    const int left = milliseconds_left(deadline);
+    if (left == 0) return false;
+    exited = line.ended && has_exited(pid, status);
+    if (exited) return true;
     pollfd ready{output, POLLIN, 0};
-    int polled = poll(&ready, 1, milliseconds_left(deadline));
-    if (polled == 0) return false;
-    if (polled < 0 && errno == EINTR) continue;
+    int polled = poll(&ready, 1, line.ended ? std::min(left, kExitCheckMs) : left);
+    if (polled == 0 || (polled < 0 && errno == EINTR)) continue;
     ssize_t count = polled < 0 ? -1 : read(output, block, sizeof block);
     if (count < 0 && errno == EINTR) continue;
     if (count <= 0) return true;
-    std::string_view got(block, static_cast<std::size_t>(count));
-    if (line_ended) continue;
-    std::size_t end = got.find('\n');
-    line_ended = end != std::string_view::npos;
-    line.append(got.substr(0, end));
+    take_output(line, {block, static_cast<std::size_t>(count)});
   }
 }
 
@@ -98,8 +109,11 @@ CommandRun run_command(const std::string &command, int timeout_ms) {
     return run;
   }
   int status = 0;
-  run.timed_out = !read_first_line(pipe_ends[0], deadline, run.first_line) ||
-                  !wait_until(pid, deadline, status);
+  bool exited = false;
+  FirstLine line;
+  run.timed_out = !read_first_line(pipe_ends[0], pid, deadline, line, exited, status) ||
+                  (!exited && !wait_until(pid, deadline, status));
+  run.first_line = std::move(line.text);
   close(pipe_ends[0]);
   if (run.timed_out) {
     // Killed before it is reaped, so its group's number is still its own.

@@ -53,18 +53,20 @@ std::wstring command_interpreter() {
   return std::wstring(folder, length < MAX_PATH ? length : 0) + L"\\cmd.exe";
 }
 
-// Reads `output` to its end, keeping the first line; false when the
-// deadline came first. An anonymous pipe cannot be waited on, so it is
+// Reads `output` into `line` until it ends, or until the first line has
+// come and `child` has exited; false when the deadline came first, however
+// fast the command writes. An anonymous pipe cannot be waited on, so it is
 // asked every 10 ms how much it holds.
-bool read_first_line(HANDLE output, Clock::time_point deadline, std::string &line) {
-  bool line_ended = false;
+bool read_first_line(HANDLE output, HANDLE child, Clock::time_point deadline, FirstLine &line) {
   char block[4096];
   for (;;) {
+    if (milliseconds_left(deadline) == 0) return false;
+    // A process the command left behind may hold the output open.
+    if (line.ended && WaitForSingleObject(child, 0) == WAIT_OBJECT_0) return true;
     DWORD waiting = 0;
     // A broken pipe is its end: every writer has closed it.
     if (!PeekNamedPipe(output, nullptr, 0, nullptr, &waiting, nullptr)) return true;
     if (waiting == 0) {
-      if (milliseconds_left(deadline) == 0) return false;
       Sleep(10);
       continue;
     }
@@ -73,11 +75,7 @@ bool read_first_line(HANDLE output, Clock::time_point deadline, std::string &lin
                   nullptr)) {
       return true;
     }
-    std::string_view got(block, count);
-    if (line_ended) continue;
-    std::size_t end = got.find('\n');
-    line_ended = end != std::string_view::npos;
-    line.append(got.substr(0, end));
+    take_output(line, {block, count});
   }
 }
 
@@ -129,10 +127,12 @@ CommandRun run_command(const std::string &command, int timeout_ms) {
   output_end.close();
   null_device.close();
 
+  FirstLine first;
   run.timed_out =
-      !read_first_line(output.value, deadline, run.first_line) ||
+      !read_first_line(output.value, child.value, deadline, first) ||
       WaitForSingleObject(child.value, static_cast<DWORD>(milliseconds_left(deadline))) !=
           WAIT_OBJECT_0;
+  run.first_line = std::move(first.text);
   if (run.timed_out) {
     TerminateProcess(child.value, 1);
     WaitForSingleObject(child.value, INFINITE);

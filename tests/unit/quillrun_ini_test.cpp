@@ -1,6 +1,7 @@
 #include "config/quillrun_ini.h"
 
 #include "config/secret.h"
+#include "platform/path_limit.h"
 #include "platform/settings_file.h"
 
 #include "test_files.h"
@@ -156,11 +157,23 @@ TEST(ParseQuillrunIni, AnUnknownKeyOrABadValueNamesTheFileTheLineAndTheKey) {
       {"a password beside a file", "password x\npassword_file /a\n",
        "/etc/quillrun.ini line 2: only one of password_file, password_command and password may "
        "be given"},
+      // Every value bounded by what its key can use; a message quotes 200 bytes at most.
+      {"a host of 256 bytes", "host " + std::string(256, 'h') + "\n",
+       "/etc/quillrun.ini line 1: host is longer than 255 bytes"},
+      {"a command over 8 KiB", "password_command " + std::string(8193, 'c') + "\n",
+       "/etc/quillrun.ini line 1: password_command is longer than 8192 bytes"},
+      {"a path past the system's", "tls_ca_file " + std::string(platform::kLongestPath + 1, 'p'),
+       "/etc/quillrun.ini line 1: tls_ca_file is longer than " +
+           std::to_string(platform::kLongestPath) + " bytes"},
+      {"a long unknown key", std::string(1000, 'k') + " v\n",
+       "/etc/quillrun.ini line 1: unknown key " + std::string(200, 'k') + "..."},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(parse_quillrun_ini(row.text, kPath).failure, row.failure);
   }
+  const std::string longest = "host " + std::string(255, 'h') + "\n";
+  EXPECT_EQ(parse_quillrun_ini(longest, kPath).failure, "");
 }
 
 TEST(SubmissionPort, ThePortGivenElseTheOneOfTheTlsModeElseTheMailServers) {

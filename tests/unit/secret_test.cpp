@@ -97,6 +97,8 @@ TEST(ReadSecret, TheFirstLineOfThePasswordCommandWhenItSucceeds) {
   rows.push_back({"kill -9 $$", "", "password_command failed (signal 9)"});
   // Read to its end: a pipe closed after the first line would end it with SIGPIPE.
   rows.push_back({"echo token; head -c 300000 /dev/zero", "token", ""});
+  rows.push_back({"head -c 16384 /dev/zero | tr '\\0' x", std::string(16384, 'x'), ""});
+  rows.push_back({"head -c 16385 /dev/zero | tr '\\0' x", "", "longer than 16 KiB"});
 #endif
   for (const Row &row : rows) {
     SCOPED_TRACE(row.command);
@@ -105,6 +107,11 @@ TEST(ReadSecret, TheFirstLineOfThePasswordCommandWhenItSucceeds) {
     EXPECT_EQ(read.secret, row.secret);
     EXPECT_EQ(read.failure, row.failure);
   }
+}
+
+TEST(ReadSecret, APasswordLongerThan16KiBIsRefused) {
+  const std::string ini = "user u\npassword " + std::string(16385, 'p') + "\n";
+  EXPECT_EQ(secret_of(ini, "/etc/quillrun.ini").failure, "longer than 16 KiB");
 }
 
 // A command that runs for ever, or far longer than any test's time limit.
@@ -183,6 +190,28 @@ bool running(pid_t pid) {
   std::string stat = unit::read_file("/proc/" + std::to_string(pid) + "/stat");
   std::size_t state = stat.rfind(") ");
   return state != std::string::npos && stat.compare(state + 2, 1, "Z") != 0;
+}
+
+TEST(RunCommand, EndsAtItsTimeAndKeepsLittleHoweverFastTheCommandWrites) {
+  const steady_clock::time_point start = steady_clock::now();
+  platform::CommandRun run = platform::run_command("cat /dev/zero", 500);
+  EXPECT_TRUE(run.timed_out);
+  EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(run.first_line.size(), platform::kMaxFirstLine);
+}
+
+TEST(RunCommand, StopsOnceTheCommandHasExitedAfterItsLineWhateverHoldsItsOutput) {
+  unit::ScratchDirectory scratch;
+  const std::string pid_file = scratch.file("pid");
+  const steady_clock::time_point start = steady_clock::now();
+  // The background sleep keeps the output open after the shell has exited.
+  platform::CommandRun run =
+      platform::run_command("echo token; sleep 30 & echo $! > " + pid_file, 20000);
+  EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(run.first_line, "token");
+  EXPECT_EQ(run.exit_status, 0);
+  kill(static_cast<pid_t>(std::stol("0" + unit::read_file(pid_file))), SIGKILL);
 }
 
 TEST(RunCommand, ATimeoutEndsTheCommandsWholeProcessGroup) {

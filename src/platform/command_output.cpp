@@ -1,0 +1,13 @@
+#include "platform/command_output.h"
+
+namespace platform {
+
+void take_output(FirstLine &line, std::string_view block) {
+  if (line.ended) return;
+  const std::size_t end = block.find('\n');
+  line.ended = end != std::string_view::npos;
+  block = block.substr(0, end);
+  line.text.append(block.substr(0, kMaxFirstLine - line.text.size()));
+}
+
+} // namespace platform
