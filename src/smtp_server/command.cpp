@@ -3,6 +3,8 @@
 #include "intake/address.h"
 #include "text/ascii.h"
 
+#include <algorithm>
+
 namespace smtp_server {
 namespace {
 
@@ -64,6 +66,16 @@ std::optional<std::string> parse_path(std::string_view argument, std::string_vie
     return std::nullopt;
   }
   return std::string(path);
+}
+
+bool declares_8bitmime(std::string_view argument) {
+  std::string_view parameters = argument.substr(std::min(argument.find('>'), argument.size()));
+  for (std::size_t at = 0; at < parameters.size();) {
+    const std::size_t end = std::min(parameters.find(' ', at), parameters.size());
+    if (same_letters(parameters.substr(at, end - at), "BODY=8BITMIME")) return true;
+    at = end + 1;
+  }
+  return false;
 }
 
 } // namespace smtp_server

@@ -27,4 +27,8 @@ Command parse_command(std::string_view line);
 std::optional<std::string> parse_path(std::string_view argument, std::string_view keyword,
                                       bool empty_allowed);
 
+/// Whether a MAIL argument's parameters, after its path, declare the text
+/// 8-bit (RFC 6152: BODY=8BITMIME, in any letter case).
+bool declares_8bitmime(std::string_view argument);
+
 } // namespace smtp_server

@@ -85,8 +85,9 @@ std::optional<Relayed> open_relay_session(Relay &relay, const std::string &helo_
       relay, smtp::open_connection(relay.client, relay.server_host, relay.port, relay.submission),
       smtp::Awaited::welcome);
   if (!positive(greeting)) return turned_down(relay, greeting);
-  Relayed helo = passed_on(
-      relay, smtp::open_submission(relay.client, helo_argument, relay.submission).outcome);
+  smtp::Opening opening = smtp::open_submission(relay.client, helo_argument, relay.submission);
+  relay.offered = std::move(opening.offered);
+  Relayed helo = passed_on(relay, opening.outcome);
   if (!positive(helo)) return turned_down(relay, helo);
   return std::nullopt;
 }
@@ -96,7 +97,7 @@ std::optional<Relayed> open_relay_session(Relay &relay, const std::string &helo_
 bool positive(const Relayed &relayed) { return relayed.kind == ReplyClass::positive_completion; }
 
 Relayed relay_mail(Relay &relay, const std::string &reverse_path, const std::string &helo_argument,
-                   bool reset_first) {
+                   bool reset_first, bool eight_bit) {
   if (relay.unusable.fault != Fault::none) {
     return {own_code(relay.unusable.fault) + smtp::fault_text(relay.client, relay.unusable),
             ReplyClass::transient_negative, true};
@@ -107,8 +108,12 @@ Relayed relay_mail(Relay &relay, const std::string &reverse_path, const std::str
     Relayed reset = relay_rset(relay);
     if (!positive(reset)) return reset;
   }
-  Relayed mail = passed_on(relay, smtp::command(relay.client, "MAIL FROM:" + reverse_path + "\r\n",
-                                                relay.client.limits.reply));
+  // RFC 6152: 8-bit text is declared where the server can take it, as the
+  // piped run does; to one that cannot, it goes as the client sent it.
+  const char *body = eight_bit && relay.offered.eight_bit_mime ? " BODY=8BITMIME" : "";
+  Relayed mail =
+      passed_on(relay, smtp::command(relay.client, "MAIL FROM:" + reverse_path + body + "\r\n",
+                                     relay.client.limits.reply));
   mail.ended = mail.ended || !positive(mail);
   return mail;
 }

@@ -21,6 +21,7 @@ struct Relay {
   /// could not be had, and no message may go without what they ask for.
   smtp::Outcome unusable;
   smtp::Client client; ///< no stream while there is no connection; a test hands one in memory
+  smtp::Capabilities offered; ///< what the server's EHLO offered; nothing after HELO
 };
 
 /// A reply for the client, and what it did to the server's transaction.
@@ -35,9 +36,10 @@ bool positive(const Relayed &relayed);
 
 /// Connects and says HELO `helo_argument` first when there is no connection,
 /// or, with `reset_first`, resets the transaction the server still holds;
-/// then passes on MAIL FROM. A refused MAIL ends the transaction.
+/// then passes on MAIL FROM, with BODY=8BITMIME when `eight_bit` and the
+/// server offers 8BITMIME. A refused MAIL ends the transaction.
 Relayed relay_mail(Relay &relay, const std::string &reverse_path, const std::string &helo_argument,
-                   bool reset_first);
+                   bool reset_first, bool eight_bit);
 
 /// Passes on RCPT TO.
 Relayed relay_rcpt(Relay &relay, const std::string &forward_path);

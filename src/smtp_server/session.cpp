@@ -109,7 +109,8 @@ void on_mail(Session &session, std::string_view argument) {
   std::string helo = intake::helo_argument(*path);
   if (helo.empty()) helo = intake::helo_argument(sender);
   if (helo.empty()) helo = session.settings.host_name;
-  Relayed mail = relay_mail(session.relay, *path, helo, session.server_transaction_open);
+  Relayed mail = relay_mail(session.relay, *path, helo, session.server_transaction_open,
+                            declares_8bitmime(argument));
   reply(session.caller, mail.reply);
   session.server_transaction_open = !mail.ended;
   if (!positive(mail)) return end_transaction(session, false);
@@ -232,12 +233,13 @@ bool on_command(Session &session, const Command &command) {
 bool serve_session(const SessionSettings &settings) {
   platform::use_binary_standard_input();
   platform::use_binary_standard_output();
-  Session session{settings,
-                  {},
-                  {settings.server_host, settings.port, settings.submission, settings.unusable, {}},
-                  {},
-                  false,
-                  true};
+  Session session{
+      settings,
+      {},
+      {settings.server_host, settings.port, settings.submission, settings.unusable, {}, {}},
+      {},
+      false,
+      true};
   if (!settings.refusal.empty()) {
     reply(session.caller, "421 4.3.0 " + settings.refusal);
     return false;

@@ -36,7 +36,7 @@ struct Row {
 Relayed relayed(Relay &relay, Step step, const std::string &text) {
   switch (step) {
   case Step::mail:
-    return relay_mail(relay, "<s@example.net>", "example.net", false);
+    return relay_mail(relay, "<s@example.net>", "example.net", false, false);
   case Step::rcpt:
     return relay_rcpt(relay, "<a@b>");
   case Step::data:
@@ -102,7 +102,8 @@ TEST(Relay, QuillrunsOwnFailureIsA451AndTheNextMessageGoesOnANewConnection) {
                 .port = 25,
                 .submission = {},
                 .unusable = {},
-                .client = server.client()};
+                .client = server.client(),
+                .offered = {}};
     std::vector<std::string> replies;
     for (Step step : row.steps) replies.push_back(relayed(relay, step, row.text).reply);
     EXPECT_EQ(replies, row.replies);
@@ -144,11 +145,45 @@ TEST(Relay, TheOwnCodeSaysWhatFailed) {
                 .port = 25,
                 .submission = {},
                 .unusable = row.unusable,
-                .client = server.client()};
-    const Relayed mail = relay_mail(relay, "<s@example.net>", "example.net", false);
+                .client = server.client(),
+                .offered = {}};
+    const Relayed mail = relay_mail(relay, "<s@example.net>", "example.net", false, false);
     EXPECT_EQ(mail.reply, row.reply);
     EXPECT_TRUE(mail.ended);
     EXPECT_EQ(server.raw(), "");
+  }
+}
+
+TEST(Relay, BodyOf8BitsIsDeclaredWhereTheClientDidAndTheServerOffersIt) {
+  struct BodyRow {
+    const char *name;
+    smtp::Submission submission;
+    std::string ehlo;
+    bool declared;
+    std::string mail;
+  };
+  const smtp::Submission login{smtp::TlsMode::off, "", "u", "pw", smtp::AuthMethod::plain};
+  const std::string offered = "250-mx\r\n250-8BITMIME\r\n250 AUTH PLAIN\r\n";
+  const std::vector<BodyRow> rows = {
+      {"declared and offered", login, offered, true, "MAIL FROM:<s@example.net> BODY=8BITMIME\r\n"},
+      {"not declared", login, offered, false, "MAIL FROM:<s@example.net>\r\n"},
+      {"not offered", login, "250-mx\r\n250 AUTH PLAIN\r\n", true, "MAIL FROM:<s@example.net>\r\n"},
+      {"the plain dialogue of HELO", {}, offered, true, "MAIL FROM:<s@example.net>\r\n"},
+  };
+  for (const BodyRow &row : rows) {
+    SCOPED_TRACE(row.name);
+    unit::ScriptedServer server{
+        {unit::script_with({{"EHLO", {{row.ehlo}}}, {"AUTH", {{"235 ok\r\n"}}}})}};
+    server.address = platform::numeric_ipv4("127.0.0.1");
+    Relay relay{.server_host = "mail.example",
+                .port = 25,
+                .submission = row.submission,
+                .unusable = {},
+                .client = server.client(),
+                .offered = {}};
+    EXPECT_TRUE(positive(relay_mail(relay, "<s@example.net>", "example.net", false, row.declared)));
+    const std::string raw = server.raw();
+    EXPECT_EQ(raw.substr(raw.find("MAIL")), row.mail);
   }
 }
 

@@ -14,6 +14,7 @@
 #include "smtp/client.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
@@ -138,7 +139,8 @@ private:
 /// script for any later one).
 struct ScriptedServer {
   std::vector<Script> scripts;
-  int refusal; ///< when not 0, no connection at all, for this Windows Sockets code
+  int refusal;               ///< when not 0, no connection at all, for this Windows Sockets code
+  std::uint32_t address = 0; ///< where the client finds itself connected to
   std::vector<std::shared_ptr<Received>> connections;
 
   explicit ScriptedServer(std::vector<Script> served, int refused = 0)
@@ -154,6 +156,7 @@ struct ScriptedServer {
         connected.error = refusal;
         return connected;
       }
+      connected.address = address;
       auto received = std::make_shared<Received>();
       connections.push_back(received);
       const Script &script = scripts[std::min(connections.size(), scripts.size()) - 1];

@@ -157,5 +157,24 @@ TEST(DataTextReader, GivesTheTextUpToTheDotLineAndLeavesTheRestOfTheInput) {
   }
 }
 
+TEST(Declares8BitMime, ByTheBodyParameterAfterThePathInAnyLetterCase) {
+  struct Row {
+    std::string_view argument;
+    bool declared;
+  };
+  const std::vector<Row> rows = {
+      {"FROM:<a@b> BODY=8BITMIME", true},
+      {"FROM:<a@b> SIZE=10 body=8bitmime", true},
+      {"FROM:<a@b>", false},
+      {"FROM:<a@b> BODY=7BIT", false},
+      {"FROM:<a@b> XBODY=8BITMIME", false},
+      {"FROM:<BODY=8BITMIME@b>", false},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.argument);
+    EXPECT_EQ(declares_8bitmime(row.argument), row.declared);
+  }
+}
+
 } // namespace
 } // namespace smtp_server
