@@ -17,7 +17,8 @@ import base64
 import unittest
 
 import pki
-from harness import CLIENT, FROM, GREETING, HOST, QUILLRUN_INI, SENDER, TEXT, WRAPPED, Case, Row, relayed, table, wire
+from harness import (CLIENT, FROM, GREETING, HOST, QUILLRUN_INI, SENDER, TEXT, WRAPPED, Case, Row, address_space,
+                     relayed, table, wire)
 
 MSG = b"Subject: s\n\nhi\n"
 PAYLOAD = wire(b"Subject: s", FROM, b"To: <a@b>", b"")  # MSG as sent after DATA, up to its body
@@ -44,8 +45,9 @@ AFTER_MAIL = line(b"RCPT TO:<a@b>") + line(b"DATA") + PAYLOAD + b"hi\r\n.\r\n" +
 AUTH_PLAIN = line(b"AUTH PLAIN", b64(b"\0" + USER + b"\0" + PASSWORD))
 AUTH_LOGIN = line(b"AUTH LOGIN") + line(b64(USER)) + line(b64(PASSWORD))
 AUTH_XOAUTH2 = line(b"AUTH XOAUTH2", b64(b"user=" + MAILBOX + b"\x01auth=Bearer " + TOKEN + b"\x01\x01"))
-# Every form of PASSWORD a leak would show: as read, as LOGIN sends it, as PLAIN sends it.
-SECRET_FORMS = [PASSWORD, b64(PASSWORD), AUTH_PLAIN.split()[2]]
+# Every form of PASSWORD a leak would show: as read, as LOGIN sends it, as PLAIN sends it;
+# and of TOKEN, as read and as XOAUTH2 sends it.
+SECRET_FORMS = [PASSWORD, b64(PASSWORD), AUTH_PLAIN.split()[2], TOKEN, AUTH_XOAUTH2.split()[2]]
 
 TLS_FAILED = b"-ERR TLS with " + HOST + b" failed: "
 STARTTLS_SETTINGS = ["tls starttls", "user alice", f"password_file {SECRET_FILE}"]
@@ -124,6 +126,17 @@ def secret_kept(hidden):
             for form in SECRET_FORMS:
                 t.assertNotIn(form, text or b"", f"{form!r} in {name}")
     return check
+
+
+def echoed(settings, replies, stdout):
+    """A login in clear text to the scripted server on loopback, which refuses
+    it quoting what it got: the run prints `stdout` and keeps every form of
+    the secret out of it and out of both logs."""
+    ehlo = {"EHLO": "250-e2e.test\r\n250 AUTH PLAIN LOGIN XOAUTH2\r\n"}
+    c = case(["port 587", "tls off", *settings], server="script", script={**ehlo, **replies},
+             argv=("-debug", "a@b"))
+    return Row(c, b"-ERR Authentication failed (" + stdout + b")\n", 1,
+               check=secret_kept(b"<hidden>"))
 
 
 def bs_session(t, r):
@@ -215,6 +228,22 @@ ROWS = {
         case(["tls starttls", "user " + MAILBOX.decode(), "auth xoauth2", "password_command echo expired-token"]),
         b"-ERR Authentication failed (535 5.7.8 Authentication credentials invalid)\n"),
 
+    # No form of the secret is ever printed or logged, whatever the server quotes back.
+    "plain_argument_quoted_back": echoed(
+        ["user alice", f"password_file {SECRET_FILE}"],
+        {"AUTH": "535 5.7.8 " + AUTH_PLAIN.split()[2].decode() + " refused\r\n"}, b"535 5.7.8 <hidden> refused"),
+    "password_in_clear_on_a_second_line": echoed(
+        ["user alice", f"password_file {SECRET_FILE}"],
+        {"AUTH": "535-no\r\n535 the password " + PASSWORD.decode() + " is wrong\r\n"}, b"535-no"),
+    "login_answers_quoted_back": echoed(
+        ["user alice", "auth login", f"password_file {SECRET_FILE}"],
+        {"AUTH": "334 VXNlcm5hbWU6\r\n", b64(USER).decode().upper(): "334 UGFzc3dvcmQ6\r\n",
+         b64(PASSWORD).decode().upper(): "535 got " + b64(PASSWORD).decode() + "\r\n"}, b"535 got <hidden>"),
+    "xoauth2_string_and_token_quoted_back": echoed(
+        ["user " + MAILBOX.decode(), "auth xoauth2", "password_command echo " + TOKEN.decode()],
+        {"AUTH": "535 " + AUTH_XOAUTH2.split()[2].decode() + " " + TOKEN.decode() + "\r\n"},
+        b"535 <hidden> <hidden>"),
+
     # Faults of quillrun.ini: a misspelt key never means a send without the login.
     "unknown_key": Row(
         scripted(["tls starttls", "user alice", f"pasword_file {SECRET_FILE}"], {}),
@@ -236,7 +265,25 @@ ROWS = {
 # Wine turns a file's Unix permission bits into an access list of its own
 # making; the Windows rule on access lists has unit rows instead.
 WINE_MODES = "the permission bits of a secret file are the Linux rule; Wine has no access lists of its own"
+def within(seconds):
+    def check(t, r):
+        nothing_delivered(t, r)
+        t.assertLess(r.elapsed, seconds)
+    return check
+
+
 if not WRAPPED:
+    # A password_command as /bin/sh reads it. One that writes 200 MB without a
+    # line end is refused at 16 KiB, in little time and memory; one whose
+    # line has come and that has exited is not waited for after it, though a
+    # process it left keeps its output open.
+    ROWS["password_command_endless_line_refused"] = Row(
+        case(["tls starttls", "user alice", "password_command head -c 200000000 /dev/zero | tr '\\0' x"],
+             rlimit_as=address_space(64 << 20), timeout=30),
+        b"-ERR No password for alice: longer than 16 KiB\n", 1, check=within(20))
+    ROWS["password_command_done_while_its_output_is_held"] = delivered(
+        case(["tls starttls", "user alice", "password_command (sleep 60 &); echo " + PASSWORD.decode()], timeout=30),
+        AUTH_PLAIN, [b"PLAIN", USER], check=lambda t, r: t.assertLess(r.elapsed, 20))
     ROWS["secret_file_readable_by_others_refused"] = refused(
         case(STARTTLS_SETTINGS, modes={SECRET_FILE: 0o644}),
         f"-ERR No password for alice: {SECRET_FILE} may be read by others (chmod 600 {SECRET_FILE})\n".encode())
