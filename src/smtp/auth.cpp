@@ -25,8 +25,23 @@ bool is(const Outcome &outcome, int code) {
 // RFC 4954 4: 334 asks for more, 235 says the client is in.
 constexpr int kChallenge = 334;
 constexpr int kLoggedIn = 235;
+constexpr std::size_t kMaxCommandLine = 512;
 
 Outcome answered(Outcome outcome) { return is(outcome, kLoggedIn) ? outcome : as_refusal(outcome); }
+
+// RFC 4954 4: the initial response goes with AUTH only when the whole
+// command fits in a line of RFC 5321 4.5.3.1.4's 512 octets; else it answers
+// the server's 334 (a long access token).
+Outcome authenticate(Client &client, const std::string &mechanism, const std::string &response) {
+  const auto limit = client.limits.reply;
+  const std::string line = "AUTH " + mechanism + " " + response + "\r\n";
+  if (line.size() <= kMaxCommandLine) {
+    return command(client, line, limit, "AUTH " + mechanism + " <hidden>\r\n");
+  }
+  Outcome step = command(client, "AUTH " + mechanism + "\r\n", limit);
+  if (!is(step, kChallenge)) return step;
+  return command(client, response + "\r\n", limit, kHidden);
+}
 
 } // namespace
 
@@ -79,8 +94,7 @@ Outcome log_in(Client &client, AuthMethod mechanism, const std::string &user,
   switch (mechanism) {
   case AuthMethod::offered:
   case AuthMethod::plain:
-    return answered(
-        command(client, "AUTH PLAIN " + plain + "\r\n", limit, "AUTH PLAIN <hidden>\r\n"));
+    return answered(authenticate(client, "PLAIN", plain));
   case AuthMethod::login: {
     Outcome step = command(client, "AUTH LOGIN\r\n", limit);
     for (const std::string *answer : {&user, &secret}) {
@@ -90,8 +104,7 @@ Outcome log_in(Client &client, AuthMethod mechanism, const std::string &user,
     return answered(step);
   }
   case AuthMethod::xoauth2: {
-    Outcome step =
-        command(client, "AUTH XOAUTH2 " + xoauth2 + "\r\n", limit, "AUTH XOAUTH2 <hidden>\r\n");
+    Outcome step = authenticate(client, "XOAUTH2", xoauth2);
     // A refused token comes as a challenge holding the error; the empty
     // answer asks for the final reply.
     if (is(step, kChallenge)) step = command(client, "\r\n", limit);

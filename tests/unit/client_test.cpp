@@ -159,6 +159,16 @@ TEST(OpenSubmission, StopsBeforeAnythingGoesThatShouldNot) {
   xoauth2.auth = AuthMethod::xoauth2;
   Submission by_login = login;
   by_login.auth = AuthMethod::login;
+  Submission fits = login;
+  fits.secret = std::string(369, 'p');
+  const std::string fitting = base64(std::string("\0u\0", 3) + fits.secret);
+  Submission overlong = login;
+  overlong.secret = std::string(372, 'p');
+  const std::string too_long = base64(std::string("\0u\0", 3) + overlong.secret);
+  Submission long_token = xoauth2;
+  long_token.secret = std::string(2500, 't');
+  const std::string bearer =
+      base64("user=u\x01" + std::string("auth=Bearer ") + long_token.secret + "\x01\x01");
   const std::vector<Row> rows = {
       {"plain HELO when nothing is asked for",
        {},
@@ -222,6 +232,27 @@ TEST(OpenSubmission, StopsBeforeAnythingGoesThatShouldNot) {
        {{"EHLO", {{ehlo_plain}}}},
        Fault::no_starttls,
        "EHLO me\r\nQUIT\r\n"},
+      // RFC 4954 4: the initial response only in a command line of 512 octets.
+      {"PLAIN in a line of 509 octets",
+       fits,
+       true,
+       {{"EHLO", {{ehlo_plain}}}, {"AUTH", {{"235 ok\r\n"}}}},
+       Fault::none,
+       "EHLO me\r\nAUTH PLAIN " + fitting + "\r\n"},
+      {"PLAIN past 512 octets answers the 334",
+       overlong,
+       true,
+       {{"EHLO", {{ehlo_plain}}}, {"AUTH", {{"334 \r\n"}}}, {too_long, {{"235 ok\r\n"}}}},
+       Fault::none,
+       "EHLO me\r\nAUTH PLAIN\r\n" + too_long + "\r\n"},
+      {"a long XOAUTH2 token answers the 334",
+       long_token,
+       true,
+       {{"EHLO", {{"250-mx\r\n250 AUTH XOAUTH2\r\n"}}},
+        {"AUTH", {{"334 \r\n"}}},
+        {bearer, {{"235 ok\r\n"}}}},
+       Fault::none,
+       "EHLO me\r\nAUTH XOAUTH2\r\n" + bearer + "\r\n"},
       {"bytes after the 220 to STARTTLS",
        starttls,
        false,
