@@ -1,7 +1,8 @@
 // What both TLS backends read, say and do the same way, apart from either
 // library: the failures in words, whether the server is named by its
-// address, what the server's first bytes of a handshake tell of it, and the
-// send of a library's bytes over the plain stream.
+// address, what the server's first bytes of a handshake tell of it, the
+// send of a library's bytes over the plain stream, and whether the server's
+// certificate bears its name.
 #pragma once
 
 #include "platform/deadline.h"
@@ -10,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -55,5 +57,32 @@ ServerStart classify_server_start(std::string_view first_bytes);
 /// The address of an IPv4 or IPv6 literal (an IPv6 one in brackets or
 /// without), as its 4 or 16 bytes in network order; nothing for a host name.
 std::optional<std::string> ip_literal_address(const std::string &server);
+
+/// A name the server's certificate bears: a subjectAltName dNSName or
+/// iPAddress (RFC 5280 4.2.1.6), or its subject's common name.
+struct CertificateName {
+  bool is_address = false; ///< an iPAddress: `bytes` are its 4 or 16 bytes in network order
+  std::string bytes;       ///< else the name as the certificate holds it, a NUL kept
+};
+
+/// The dNSName and iPAddress entries (the latter of 4 or 16 bytes) of a
+/// subjectAltName extension's value, `der`, in their order; none when it
+/// does not parse as a SEQUENCE of GeneralName.
+std::vector<CertificateName> alternative_names(std::string_view der);
+
+/// Whether `server` is one of `names` (RFC 6125 6.4). An IP literal
+/// (ip_literal_address) matches only an equal address; a host name only a
+/// DNS name equal to it in ASCII letter case, a trailing dot on either
+/// ignored, or one whose leftmost label is "*" alone and stands for exactly
+/// one label of the server's before at least two labels equal to the rest
+/// (RFC 6125 6.4.3: no partial wildcards, none over a single-label suffix
+/// such as "*.com"). A name with a NUL byte or an empty label matches
+/// nothing.
+bool name_matches(const std::string &server, const std::vector<CertificateName> &names);
+
+/// The names with ", " between them, as a user compares them with the
+/// server's: addresses as text, names with every byte outside "!" to "~"
+/// as "?".
+std::string names_text(const std::vector<CertificateName> &names);
 
 } // namespace platform

@@ -58,7 +58,7 @@ struct Session {
   CtxtHandle context{};
   bool has_credentials = false;
   bool has_context = false;
-  std::wstring target; ///< SNI and the name checked; empty for an IP literal
+  std::wstring target; ///< SNI; empty for an IP literal
   int timeout_ms = 0;  ///< for each handshake, the first and any the server asks for later
 
   Session() = default;
@@ -192,8 +192,7 @@ std::string handshake_failure(const Handshake &handshake) {
 // What is wrong with the connection made: a protocol older than TLS 1.2
 // (Wine negotiates TLS 1.0 and 1.1 whatever SCH_CREDENTIALS disabled) or
 // the server's certificate; empty when nothing.
-std::string connection_fault(Session &session, const std::optional<std::string> &address,
-                             HCERTSTORE ca_store) {
+std::string connection_fault(Session &session, const std::string &server, HCERTSTORE ca_store) {
   SecPkgContext_ConnectionInfo info{};
   SECURITY_STATUS status =
       QueryContextAttributesW(&session.context, SECPKG_ATTR_CONNECTION_INFO, &info);
@@ -202,7 +201,7 @@ std::string connection_fault(Session &session, const std::optional<std::string> 
   PCCERT_CONTEXT leaf = nullptr;
   status = QueryContextAttributesW(&session.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &leaf);
   if (status != SEC_E_OK) return handshake_failed(status);
-  std::string fault = certificate_fault(leaf, session.target_name(), address, ca_store);
+  std::string fault = certificate_fault(leaf, server, ca_store);
   CertFreeCertificateContext(leaf);
   return fault;
 }
@@ -344,17 +343,16 @@ TlsStart start_tls(std::unique_ptr<Stream> plain, const std::string &server,
     ca_store = read_ca_file(ca_file);
     if (!ca_store) return {nullptr, kUnreadableCaFile + ca_file};
   }
-  const std::optional<std::string> address = ip_literal_address(server);
   auto session = std::make_unique<Session>();
   // RFC 6066 3: no SNI for an address.
-  if (!address) session->target = wide_text(server);
+  if (!ip_literal_address(server)) session->target = wide_text(server);
   session->timeout_ms = timeout_ms;
   SECURITY_STATUS status = acquire_client_credentials(*session);
   if (status != SEC_E_OK) return {nullptr, handshake_failed(status)};
   std::string after_handshake;
   Handshake handshake = run_handshake(*session, *plain, after_handshake);
   if (handshake.ending != Ending::done) return {nullptr, handshake_failure(handshake)};
-  std::string fault = connection_fault(*session, address, ca_store.get());
+  std::string fault = connection_fault(*session, server, ca_store.get());
   if (!fault.empty()) return {nullptr, fault};
   SecPkgContext_StreamSizes sizes{};
   status = QueryContextAttributesW(&session->context, SECPKG_ATTR_STREAM_SIZES, &sizes);
