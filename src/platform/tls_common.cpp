@@ -83,15 +83,25 @@ bool dns_name_matches(std::string_view server, std::string_view name) {
 
 } // namespace
 
+std::string status_code(long status) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status) & 0xFFFFFFFFUL);
+  return code;
+}
+
+std::string alert_received(std::string_view what) {
+  return "the server sent a fatal alert (" + std::string(what) + ")";
+}
+
+std::string record_failed(std::string_view what) {
+  return "a record failed (" + std::string(what) + ")";
+}
+
 std::string handshake_failed(std::string_view reason) {
   return "handshake failed (" + std::string(reason) + ")";
 }
 
-std::string handshake_failed(long status) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status) & 0xFFFFFFFFUL);
-  return handshake_failed(code);
-}
+std::string handshake_failed(long status) { return handshake_failed(status_code(status)); }
 
 Moved send_all(Stream &plain, std::string_view data, Clock::time_point deadline) {
   while (!data.empty()) {

@@ -27,6 +27,24 @@ inline constexpr const char *kUnreadableCaFile = "cannot read CA file "; ///< th
 inline constexpr const char *kConnectionLost = "connection lost during the handshake";
 inline constexpr const char *kNoAnswer = "no answer during the handshake";
 
+// Why a TLS stream broke after its handshake, after "TLS with HOST failed: ",
+// word for word on both platforms.
+inline constexpr const char *kRenegotiationAsked = "the server asked to renegotiate";
+inline constexpr const char *kRecordFailed = "a record failed its check";
+inline constexpr const char *kClosedWithoutNotify = "the connection closed without close_notify";
+inline constexpr const char *kStreamLost = "the connection was lost";
+
+/// "0xXXXXXXXX": a status code's low 32 bits in eight hexadecimal digits.
+std::string status_code(long status);
+
+/// "the server sent a fatal alert (WHAT)": the alert's name, or the
+/// library's status code where it names none.
+std::string alert_received(std::string_view what);
+
+/// "a record failed (WHAT)": any other fault of the record layer, in the
+/// library's words or as its status code.
+std::string record_failed(std::string_view what);
+
 /// "handshake failed (REASON)": a failure the library names in its own words.
 std::string handshake_failed(std::string_view reason);
 
@@ -35,7 +53,12 @@ std::string handshake_failed(std::string_view reason);
 std::string handshake_failed(long status);
 
 /// How a transfer over the plain stream beneath TLS ended.
-enum class Moved { done, timed_out, lost };
+enum class Moved {
+  done,
+  timed_out,
+  lost,   ///< the stream failed
+  closed, ///< the peer closed it (a receive's end)
+};
 
 /// Sends all of `data` over `plain` before `deadline`: lost when the stream
 /// failed, timed out when time ran out first (with part of it sent, maybe).

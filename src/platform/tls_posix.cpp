@@ -70,13 +70,14 @@ Moved send_output(Connection &connection, Clock::time_point deadline) {
 }
 
 // One receive from the server, waiting until `deadline`, into OpenSSL's
-// input. A close counts as lost: the server must end with close_notify
+// input. A close is a failure too: the server must end with close_notify
 // (RFC 8446 6.1), so a bare close may have cut the text short.
 Moved receive_input(Connection &connection, Clock::time_point deadline) {
   char chunk[kReceiveSize];
   Transfer got = connection.plain->receive_some(chunk, sizeof chunk, milliseconds_left(deadline));
   if (got.timed_out) return Moved::timed_out;
-  if (got.count <= 0) return Moved::lost;
+  if (got.count == 0) return Moved::closed;
+  if (got.count < 0) return Moved::lost;
   BIO_write(connection.incoming, chunk, static_cast<int>(got.count));
   return Moved::done;
 }
@@ -138,9 +139,42 @@ std::string verify_failure(SSL *ssl, long result) {
   return handshake_failed(X509_verify_cert_error_string(result));
 }
 
-std::string openssl_failure(unsigned long code) {
+std::string openssl_words(unsigned long code) {
   const char *reason = ERR_reason_error_string(code);
-  return handshake_failed(reason ? reason : "OpenSSL error " + std::to_string(code));
+  return reason ? reason : "OpenSSL error " + std::to_string(code);
+}
+
+std::string openssl_failure(unsigned long code) { return handshake_failed(openssl_words(code)); }
+
+// Why a record failed after the handshake, from OpenSSL's first error: an
+// alert the server sent (OpenSSL's reason is the alert's number past
+// SSL_AD_REASON_OFFSET), a record that did not decrypt, or OpenSSL's words.
+std::string record_fault(unsigned long code) {
+  const int reason = ERR_GET_REASON(code);
+  if (ERR_GET_LIB(code) != ERR_LIB_SSL) return record_failed(openssl_words(code));
+  if (reason >= SSL_AD_REASON_OFFSET && reason < SSL_AD_REASON_OFFSET + 256) {
+    return alert_received(SSL_alert_desc_string_long(reason - SSL_AD_REASON_OFFSET));
+  }
+  if (reason == SSL_R_DECRYPTION_FAILED_OR_BAD_RECORD_MAC) return kRecordFailed;
+  return record_failed(openssl_words(code));
+}
+
+// What the stream's plain transfer tells when it did not go: nothing for
+// the time run out, which the dialogue tells itself.
+std::string moved_fault(Moved moved) {
+  if (moved == Moved::closed) return kClosedWithoutNotify;
+  return moved == Moved::lost ? kStreamLost : "";
+}
+
+// Notes a HelloRequest (RFC 5246 7.4.1.1) after the handshake in the bool
+// at `asked`: the server asks to renegotiate, which SSL_OP_NO_RENEGOTIATION
+// refuses with no more than a warning alert.
+void note_hello_request(int sent, int, int content_type, const void *message, std::size_t size,
+                        SSL *, void *asked) {
+  if (sent || content_type != SSL3_RT_HANDSHAKE || size == 0) return;
+  if (*static_cast<const unsigned char *>(message) == SSL3_MT_HELLO_REQUEST) {
+    *static_cast<bool *>(asked) = true;
+  }
 }
 
 bool refuses_old_protocol(unsigned long code) {
@@ -189,7 +223,10 @@ std::string handshake(Connection &connection, Clock::time_point deadline) {
 
 class TlsStream final : public Stream {
 public:
-  explicit TlsStream(Connection connection) : connection_(std::move(connection)) {}
+  explicit TlsStream(Connection connection) : connection_(std::move(connection)) {
+    SSL_set_msg_callback(connection_.ssl.get(), note_hello_request);
+    SSL_set_msg_callback_arg(connection_.ssl.get(), &renegotiation_asked_);
+  }
 
   // close_notify (RFC 8446 6.1) if it goes at once; the server's is not
   // awaited.
@@ -211,9 +248,9 @@ public:
     ERR_clear_error();
     int size = static_cast<int>(std::min(data.size(), kRecordText));
     int written = SSL_write(connection_.ssl.get(), data.data(), size);
-    if (written <= 0) return broken();
+    if (written <= 0) return broken(Moved::lost, record_fault(ERR_peek_error()));
     Moved sent = send_output(connection_, deadline);
-    if (sent != Moved::done) return broken(sent);
+    if (sent != Moved::done) return broken(sent, moved_fault(sent));
     return {written, false};
   }
 
@@ -229,26 +266,36 @@ public:
       if (got > 0) return {got, false};
       int error = SSL_get_error(connection_.ssl.get(), got);
       if (error == SSL_ERROR_ZERO_RETURN) return {0, false};
-      if (error != SSL_ERROR_WANT_READ) return broken();
+      if (error != SSL_ERROR_WANT_READ) return broken(Moved::lost, record_fault(ERR_peek_error()));
       // What OpenSSL answered in passing (an alert, a key update) goes first.
-      if (send_output(connection_, deadline) != Moved::done) return broken();
+      Moved sent = send_output(connection_, deadline);
+      if (sent != Moved::done) return broken(sent, moved_fault(sent));
+      // The no_renegotiation warning has told the server; a reply to the
+      // command would not follow a renegotiation that never happens.
+      if (renegotiation_asked_) return broken(Moved::lost, kRenegotiationAsked);
       if (received_once && milliseconds_left(deadline) == 0) return {0, true};
       Moved received = receive_input(connection_, deadline);
       if (received == Moved::timed_out) return {0, true};
-      if (received == Moved::lost) return broken();
+      if (received != Moved::done) return broken(received, moved_fault(received));
     }
   }
 
   void send_without_delay() override { connection_.plain->send_without_delay(); }
 
+  std::string failure() const override { return failure_; }
+
 private:
-  // Nothing more goes after a fault, or after a record sent in part.
-  Transfer broken(Moved how = Moved::lost) {
+  // Nothing more goes after a fault, or after a record sent in part; `why`
+  // the stream broke, in words for failure().
+  Transfer broken(Moved how, std::string why) {
     connection_.broken = true;
+    failure_ = std::move(why);
     return {how == Moved::timed_out ? 0 : -1, how == Moved::timed_out};
   }
 
   Connection connection_;
+  bool renegotiation_asked_ = false; ///< a HelloRequest came (note_hello_request)
+  std::string failure_;              ///< why the stream broke; empty for a send out of time
 };
 
 // Whether `directory` holds a certificate under its subject hash,

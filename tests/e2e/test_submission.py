@@ -7,7 +7,8 @@ The server is aiosmtpd as a provider's (tools/real_server.py): it records the
 client's bytes as it read them, decrypted after the handshake, and how the
 connection went (TLS, the SNI sent, the login). The scripted server plays
 what aiosmtpd cannot (an EHLO without STARTTLS, bytes after its 220 to
-STARTTLS), openssl s_server a server of TLS 1.1 at most. The certificates are
+STARTTLS), openssl s_server a server of TLS 1.1 at most and one that asks
+to renegotiate. The certificates are
 pki.py's; each sandbox's /etc/ssl/certs/ca-certificates.crt trusts its root,
 which both OpenSSL and Wine's crypt32 read. In the Windows tree this runs
 against quillrun.exe under Wine, which finds quillrun.ini through QUILLRUN_INI.
@@ -216,6 +217,11 @@ ROWS = {
     "bare_close_in_a_reply_is_no_reply": Row(
         case(["port 465"], tls="implicit", server="tls_script", script={"DOT": ["250-queued\r\n", "close"]}),
         b"-ERR Unable to read response from server\n", 1, payload=PAYLOAD + b"hi\r\n"),
+    # A TLS fault in the dialogue is told as one: here the server's
+    # HelloRequest (RFC 5246 7.4.1.1) in place of its reply to MAIL.
+    "renegotiation_asked_for_in_the_dialogue": Row(
+        case(["port 465"], tls="implicit", server="renegotiate"),
+        TLS_FAILED + b"the server asked to renegotiate\n", 1),
     "server_of_tls_1_1": refused(case(["port 465"], tls="implicit", server="tls1.1"),
                                  TLS_FAILED + b"server offers only TLS 1.1 or older\n"),
 
