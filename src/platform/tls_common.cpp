@@ -1,6 +1,7 @@
 #include "platform/tls_common.h"
 
 #include "platform/net.h"
+#include "text/ascii.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -42,12 +43,6 @@ bool take_element(std::string_view &der, unsigned char &tag, std::string_view &c
   return true;
 }
 
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 // The labels of a DNS name, its trailing dot dropped (RFC 6125 6.2.1 calls
 // it absolute, the same name); none when a label is empty or the name
 // holds a NUL, which no DNS name does (RFC 5280 4.2.1.6).
@@ -72,11 +67,14 @@ bool dns_name_matches(std::string_view server, std::string_view name) {
   const std::vector<std::string_view> wanted = labels(server);
   const std::vector<std::string_view> offered = labels(name);
   if (wanted.empty() || wanted.size() != offered.size()) return false;
+  auto same = [](char a, char b) { return ascii::to_lower(a) == ascii::to_lower(b); };
   const bool wildcard = offered[0] == "*" && offered.size() >= 3;
-  for (std::size_t at = 0; at < offered.size(); ++at) {
-    if (at == 0 && wildcard) continue;
-    if (offered[at].find('*') != std::string_view::npos) return false;
-    if (!equal_ignoring_case(wanted[at], offered[at])) return false;
+  for (std::size_t at = wildcard ? 1 : 0; at < offered.size(); ++at) {
+    const std::string_view a = wanted[at], b = offered[at];
+    if (b.find('*') != std::string_view::npos ||
+        !std::equal(a.begin(), a.end(), b.begin(), b.end(), same)) {
+      return false;
+    }
   }
   return true;
 }
