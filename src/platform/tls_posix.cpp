@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -36,7 +37,6 @@ constexpr VerifyRow kVerifyRows[] = {
     {X509_V_ERR_CERT_HAS_EXPIRED, kExpired},
     {X509_V_ERR_CERT_NOT_YET_VALID, kNotYetValid},
     {X509_V_ERR_HOSTNAME_MISMATCH, nullptr},
-    {X509_V_ERR_IP_ADDRESS_MISMATCH, nullptr},
 };
 
 // The plain text of one record (RFC 8446 5.1), and room to receive at least
@@ -70,13 +70,14 @@ Moved send_output(Connection &connection, Clock::time_point deadline) {
 }
 
 // One receive from the server, waiting until `deadline`, into OpenSSL's
-// input. A close counts as lost: the server must end with close_notify
+// input. A close is a failure too: the server must end with close_notify
 // (RFC 8446 6.1), so a bare close may have cut the text short.
 Moved receive_input(Connection &connection, Clock::time_point deadline) {
   char chunk[kReceiveSize];
   Transfer got = connection.plain->receive_some(chunk, sizeof chunk, milliseconds_left(deadline));
   if (got.timed_out) return Moved::timed_out;
-  if (got.count <= 0) return Moved::lost;
+  if (got.count == 0) return Moved::closed;
+  if (got.count < 0) return Moved::lost;
   BIO_write(connection.incoming, chunk, static_cast<int>(got.count));
   return Moved::done;
 }
@@ -93,31 +94,36 @@ std::string_view bytes_of(const ASN1_STRING *text) {
           static_cast<std::size_t>(ASN1_STRING_length(text))};
 }
 
-std::string printable(std::string_view bytes) {
-  std::string text;
-  for (char c : bytes) text += c > ' ' && c <= '~' ? c : '?';
-  return text;
+// The DNS names and IP addresses of the certificate's subject alternative
+// names; its subject's common name when it has none (RFC 6125 6.4.4).
+std::vector<CertificateName> certificate_names(X509 *certificate) {
+  std::vector<CertificateName> names;
+  const int extension = X509_get_ext_by_NID(certificate, NID_subject_alt_name, -1);
+  if (extension >= 0) {
+    names =
+        alternative_names(bytes_of(X509_EXTENSION_get_data(X509_get_ext(certificate, extension))));
+  }
+  X509_NAME *subject = X509_get_subject_name(certificate);
+  const int common_name = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
+  if (names.empty() && common_name >= 0) {
+    names.push_back({false, std::string(bytes_of(X509_NAME_ENTRY_get_data(
+                                X509_NAME_get_entry(subject, common_name))))});
+  }
+  return names;
 }
 
-// The DNS names and IP addresses of the certificate's subject alternative
-// names, with ", " between them; its subject's common name when it has none
-// (RFC 6125 6.4.4).
-std::string certificate_names(X509 *certificate) {
-  std::string names;
-  auto *alternatives = static_cast<GENERAL_NAMES *>(
-      X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
-  for (int at = 0; at < sk_GENERAL_NAME_num(alternatives); ++at) {
-    const GENERAL_NAME *name = sk_GENERAL_NAME_value(alternatives, at);
-    if (name->type != GEN_DNS && name->type != GEN_IPADD) continue;
-    names += names.empty() ? "" : ", ";
-    names += name->type == GEN_DNS ? printable(bytes_of(name->d.dNSName))
-                                   : address_text(bytes_of(name->d.iPAddress));
-  }
-  GENERAL_NAMES_free(alternatives);
-  X509_NAME *subject = X509_get_subject_name(certificate);
-  int common_name = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
-  if (!names.empty() || common_name < 0) return names;
-  return printable(bytes_of(X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, common_name))));
+// The server's name against its certificate (name_matches), once the rest
+// of it has passed: the chain, then the dates (RFC 5280 6.1), so that a
+// refusal names the first fault in that order on both platforms. The
+// server's name is the SSL's app data during the handshake.
+int verify_name(int passed, X509_STORE_CTX *store) {
+  if (!passed || X509_STORE_CTX_get_error_depth(store) != 0) return passed;
+  auto *ssl =
+      static_cast<SSL *>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  const auto *server = static_cast<const std::string *>(SSL_get_app_data(ssl));
+  if (name_matches(*server, certificate_names(X509_STORE_CTX_get_current_cert(store)))) return 1;
+  X509_STORE_CTX_set_error(store, X509_V_ERR_HOSTNAME_MISMATCH);
+  return 0;
 }
 
 std::string verify_failure(SSL *ssl, long result) {
@@ -128,14 +134,47 @@ std::string verify_failure(SSL *ssl, long result) {
     // even when the chain failed its check.
     STACK_OF(X509) *chain = SSL_get_peer_cert_chain(ssl);
     return kCertificateIsFor +
-           (sk_X509_num(chain) > 0 ? certificate_names(sk_X509_value(chain, 0)) : "");
+           (sk_X509_num(chain) > 0 ? names_text(certificate_names(sk_X509_value(chain, 0))) : "");
   }
   return handshake_failed(X509_verify_cert_error_string(result));
 }
 
-std::string openssl_failure(unsigned long code) {
+std::string openssl_words(unsigned long code) {
   const char *reason = ERR_reason_error_string(code);
-  return handshake_failed(reason ? reason : "OpenSSL error " + std::to_string(code));
+  return reason ? reason : "OpenSSL error " + std::to_string(code);
+}
+
+std::string openssl_failure(unsigned long code) { return handshake_failed(openssl_words(code)); }
+
+// Why a record failed after the handshake, from OpenSSL's first error: an
+// alert the server sent (OpenSSL's reason is the alert's number past
+// SSL_AD_REASON_OFFSET), a record that did not decrypt, or OpenSSL's words.
+std::string record_fault(unsigned long code) {
+  const int reason = ERR_GET_REASON(code);
+  if (ERR_GET_LIB(code) != ERR_LIB_SSL) return record_failed(openssl_words(code));
+  if (reason >= SSL_AD_REASON_OFFSET && reason < SSL_AD_REASON_OFFSET + 256) {
+    return alert_received(SSL_alert_desc_string_long(reason - SSL_AD_REASON_OFFSET));
+  }
+  if (reason == SSL_R_DECRYPTION_FAILED_OR_BAD_RECORD_MAC) return kRecordFailed;
+  return record_failed(openssl_words(code));
+}
+
+// What the stream's plain transfer tells when it did not go: nothing for
+// the time run out, which the dialogue tells itself.
+std::string moved_fault(Moved moved) {
+  if (moved == Moved::closed) return kClosedWithoutNotify;
+  return moved == Moved::lost ? kStreamLost : "";
+}
+
+// Notes a HelloRequest (RFC 5246 7.4.1.1) after the handshake in the bool
+// at `asked`: the server asks to renegotiate, which SSL_OP_NO_RENEGOTIATION
+// refuses with no more than a warning alert.
+void note_hello_request(int sent, int, int content_type, const void *message, std::size_t size,
+                        SSL *, void *asked) {
+  if (sent || content_type != SSL3_RT_HANDSHAKE || size == 0) return;
+  if (*static_cast<const unsigned char *>(message) == SSL3_MT_HELLO_REQUEST) {
+    *static_cast<bool *>(asked) = true;
+  }
 }
 
 bool refuses_old_protocol(unsigned long code) {
@@ -184,7 +223,10 @@ std::string handshake(Connection &connection, Clock::time_point deadline) {
 
 class TlsStream final : public Stream {
 public:
-  explicit TlsStream(Connection connection) : connection_(std::move(connection)) {}
+  explicit TlsStream(Connection connection) : connection_(std::move(connection)) {
+    SSL_set_msg_callback(connection_.ssl.get(), note_hello_request);
+    SSL_set_msg_callback_arg(connection_.ssl.get(), &renegotiation_asked_);
+  }
 
   // close_notify (RFC 8446 6.1) if it goes at once; the server's is not
   // awaited.
@@ -206,9 +248,9 @@ public:
     ERR_clear_error();
     int size = static_cast<int>(std::min(data.size(), kRecordText));
     int written = SSL_write(connection_.ssl.get(), data.data(), size);
-    if (written <= 0) return broken();
+    if (written <= 0) return broken(Moved::lost, record_fault(ERR_peek_error()));
     Moved sent = send_output(connection_, deadline);
-    if (sent != Moved::done) return broken(sent);
+    if (sent != Moved::done) return broken(sent, moved_fault(sent));
     return {written, false};
   }
 
@@ -224,26 +266,36 @@ public:
       if (got > 0) return {got, false};
       int error = SSL_get_error(connection_.ssl.get(), got);
       if (error == SSL_ERROR_ZERO_RETURN) return {0, false};
-      if (error != SSL_ERROR_WANT_READ) return broken();
+      if (error != SSL_ERROR_WANT_READ) return broken(Moved::lost, record_fault(ERR_peek_error()));
       // What OpenSSL answered in passing (an alert, a key update) goes first.
-      if (send_output(connection_, deadline) != Moved::done) return broken();
+      Moved sent = send_output(connection_, deadline);
+      if (sent != Moved::done) return broken(sent, moved_fault(sent));
+      // The no_renegotiation warning has told the server; a reply to the
+      // command would not follow a renegotiation that never happens.
+      if (renegotiation_asked_) return broken(Moved::lost, kRenegotiationAsked);
       if (received_once && milliseconds_left(deadline) == 0) return {0, true};
       Moved received = receive_input(connection_, deadline);
       if (received == Moved::timed_out) return {0, true};
-      if (received == Moved::lost) return broken();
+      if (received != Moved::done) return broken(received, moved_fault(received));
     }
   }
 
   void send_without_delay() override { connection_.plain->send_without_delay(); }
 
+  std::string failure() const override { return failure_; }
+
 private:
-  // Nothing more goes after a fault, or after a record sent in part.
-  Transfer broken(Moved how = Moved::lost) {
+  // Nothing more goes after a fault, or after a record sent in part; `why`
+  // the stream broke, in words for failure().
+  Transfer broken(Moved how, std::string why) {
     connection_.broken = true;
+    failure_ = std::move(why);
     return {how == Moved::timed_out ? 0 : -1, how == Moved::timed_out};
   }
 
   Connection connection_;
+  bool renegotiation_asked_ = false; ///< a HelloRequest came (note_hello_request)
+  std::string failure_;              ///< why the stream broke; empty for a send out of time
 };
 
 // Whether `directory` holds a certificate under its subject hash,
@@ -278,23 +330,17 @@ Context client_context() {
   Context context(SSL_CTX_new(TLS_client_method()));
   if (!context) return context;
   SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
-  SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+  SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, verify_name);
   // A server's renegotiation would need a handshake inside a send.
   SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION);
   return context;
 }
 
-// The name the certificate must bear, and the SNI (RFC 6066 3: none for an
-// address literal).
+// The name the certificate must bear (verify_name), and the SNI (RFC 6066
+// 3: none for an address literal).
 bool aim_at(SSL *ssl, const std::string &server) {
-  if (std::optional<std::string> address = ip_literal_address(server)) {
-    return X509_VERIFY_PARAM_set1_ip(SSL_get0_param(ssl),
-                                     reinterpret_cast<const unsigned char *>(address->data()),
-                                     address->size()) == 1;
-  }
-  SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-  return SSL_set_tlsext_host_name(ssl, server.c_str()) == 1 &&
-         SSL_set1_host(ssl, server.c_str()) == 1;
+  SSL_set_app_data(ssl, const_cast<std::string *>(&server));
+  return ip_literal_address(server) || SSL_set_tlsext_host_name(ssl, server.c_str()) == 1;
 }
 
 TlsStart failed(std::string failure) { return {nullptr, std::move(failure)}; }
@@ -332,6 +378,9 @@ TlsStart start_tls(std::unique_ptr<Stream> plain, const std::string &server,
   if (!aim_at(connection.ssl.get(), server)) return failed(openssl_failure(ERR_peek_error()));
 
   std::string failure = handshake(connection, deadline);
+  // `server` lives no longer than this call; no certificate comes after
+  // the handshake (renegotiation is refused).
+  SSL_set_app_data(connection.ssl.get(), nullptr);
   if (!failure.empty()) return failed(std::move(failure));
   return {std::make_unique<TlsStream>(std::move(connection)), {}};
 }

@@ -1,13 +1,11 @@
 #include "platform/tls_verify_win32.h"
 
-#include "platform/net.h"
 #include "platform/text_win32.h"
 #include "platform/tls_common.h"
 
 // Only for SECURITY_FLAG_IGNORE_UNKNOWN_CA, a flag of the SSL policy.
 #include <wininet.h>
 
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -54,15 +52,15 @@ bool holds(HCERTSTORE store, PCCERT_CONTEXT certificate) {
   return held;
 }
 
-// The SSL policy's verdict on chain, dates and name (RFC 6125; none asked
-// for an IP literal). With a CA file an unknown root is let pass here: it
-// has been checked against the file.
-HRESULT ssl_policy_error(PCCERT_CHAIN_CONTEXT chain, const wchar_t *name, bool own_roots) {
+// The SSL policy's verdict on chain and dates; the name is matched by
+// name_matches, the same rule as on every platform, so none is asked. With
+// a CA file an unknown root is let pass here: it has been checked against
+// the file.
+HRESULT ssl_policy_error(PCCERT_CHAIN_CONTEXT chain, bool own_roots) {
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
   ssl.cbSize = sizeof ssl;
   ssl.dwAuthType = AUTHTYPE_SERVER;
   ssl.fdwChecks = own_roots ? SECURITY_FLAG_IGNORE_UNKNOWN_CA : 0;
-  ssl.pwszServerName = const_cast<wchar_t *>(name);
   CERT_CHAIN_POLICY_PARA policy{};
   policy.cbSize = sizeof policy;
   policy.pvExtraPolicyPara = &ssl;
@@ -87,41 +85,6 @@ std::string date_fault(PCCERT_CHAIN_CONTEXT chain) {
   return kExpired;
 }
 
-struct AlternativeName {
-  std::string text;    ///< a DNS name, or an IP address as text
-  std::string address; ///< an IP address's 4 or 16 bytes; empty for a DNS name
-};
-
-// The DNS names and IP addresses among the subject alternative names
-// (RFC 5280 4.2.1.6), in their order.
-std::vector<AlternativeName> alternative_names(PCCERT_CONTEXT certificate) {
-  const CERT_INFO *info = certificate->pCertInfo;
-  PCERT_EXTENSION extension =
-      CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
-  CERT_ALT_NAME_INFO *decoded = nullptr;
-  DWORD size = 0;
-  if (extension == nullptr ||
-      !CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                           extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded,
-                           &size)) {
-    return {};
-  }
-  std::vector<AlternativeName> names;
-  for (DWORD i = 0; i < decoded->cAltEntry; ++i) {
-    const CERT_ALT_NAME_ENTRY &entry = decoded->rgAltEntry[i];
-    if (entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) {
-      names.push_back({utf8_text(entry.pwszDNSName), {}});
-    } else if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
-               (entry.IPAddress.cbData == 4 || entry.IPAddress.cbData == 16)) {
-      std::string address(reinterpret_cast<const char *>(entry.IPAddress.pbData),
-                          entry.IPAddress.cbData);
-      names.push_back({address_text(address), address});
-    }
-  }
-  LocalFree(decoded);
-  return names;
-}
-
 std::string common_name(PCCERT_CONTEXT certificate) {
   void *oid = const_cast<char *>(szOID_COMMON_NAME);
   DWORD size = CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, oid, nullptr, 0);
@@ -131,23 +94,21 @@ std::string common_name(PCCERT_CONTEXT certificate) {
   return utf8_text(name);
 }
 
-// The names a user compares with the server's: the DNS and IP subject
-// alternative names, or the subject's common name when there are none.
-std::string certificate_names(PCCERT_CONTEXT certificate) {
-  std::string names;
-  for (const AlternativeName &name : alternative_names(certificate)) {
-    names += (names.empty() ? "" : ", ") + name.text;
+// The DNS names and IP addresses of the certificate's subject alternative
+// names (read from the DER: CryptDecodeObjectEx hands a DNS name over as a
+// string that a NUL would end); its subject's common name when it has none
+// (RFC 6125 6.4.4).
+std::vector<CertificateName> certificate_names(PCCERT_CONTEXT certificate) {
+  const CERT_INFO *info = certificate->pCertInfo;
+  PCERT_EXTENSION extension =
+      CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+  std::vector<CertificateName> names;
+  if (extension != nullptr) {
+    names = alternative_names(
+        {reinterpret_cast<const char *>(extension->Value.pbData), extension->Value.cbData});
   }
-  return names.empty() ? common_name(certificate) : names;
-}
-
-// Wine's SSL policy matches no iPAddress name, and Wine would send an
-// address given as the target name as SNI: an address goes as no name and
-// is matched here.
-bool holds_address(PCCERT_CONTEXT certificate, const std::string &address) {
-  const std::vector<AlternativeName> names = alternative_names(certificate);
-  return std::any_of(names.begin(), names.end(),
-                     [&](const AlternativeName &name) { return name.address == address; });
+  if (names.empty()) names.push_back({false, common_name(certificate)});
+  return names;
 }
 
 } // namespace
@@ -182,8 +143,7 @@ CertificateStore read_ca_file(const std::string &path) {
   return found > 0 ? std::move(store) : nullptr;
 }
 
-std::string certificate_fault(PCCERT_CONTEXT leaf, const wchar_t *name,
-                              const std::optional<std::string> &address, HCERTSTORE ca_store) {
+std::string certificate_fault(PCCERT_CONTEXT leaf, const std::string &server, HCERTSTORE ca_store) {
   const Chain chain = build_chain(leaf, ca_store);
   if (!chain) {
     return handshake_failed(HRESULT_FROM_WIN32(GetLastError()));
@@ -199,13 +159,12 @@ std::string certificate_fault(PCCERT_CONTEXT leaf, const wchar_t *name,
     errors &= ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
   }
   if ((errors & ~static_cast<DWORD>(CERT_TRUST_IS_NOT_TIME_VALID)) != 0) return kNotTrusted;
-  const HRESULT policy = ssl_policy_error(chain.get(), name, ca_store != nullptr);
+  const HRESULT policy = ssl_policy_error(chain.get(), ca_store != nullptr);
   if (policy == CERT_E_UNTRUSTEDROOT || policy == CERT_E_CHAINING) return kNotTrusted;
   if (errors != 0 || policy == CERT_E_EXPIRED) return date_fault(chain.get());
-  if (policy == CERT_E_CN_NO_MATCH || (address && !holds_address(leaf, *address))) {
-    return kCertificateIsFor + certificate_names(leaf);
-  }
   if (policy != S_OK) return handshake_failed(policy);
+  const std::vector<CertificateName> names = certificate_names(leaf);
+  if (!name_matches(server, names)) return kCertificateIsFor + names_text(names);
   return {};
 }
 

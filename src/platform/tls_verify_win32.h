@@ -1,7 +1,8 @@
 // Windows only: the server's certificate checked by hand after Schannel's
 // handshake. Schannel under Wine validates none, so it is done here, on
-// Windows the same way: the chain to a trusted root, the SSL policy (dates
-// and name), and an IP literal matched against the certificate's addresses.
+// Windows the same way: the chain to a trusted root, the SSL policy (its
+// dates), and the server's name by the rule of every platform
+// (name_matches in tls_common.h).
 #pragma once
 
 #include <windows.h>
@@ -9,7 +10,6 @@
 #include <wincrypt.h>
 
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace platform {
@@ -25,10 +25,10 @@ CertificateStore read_ca_file(const std::string &path);
 
 /// What is wrong with `leaf`, the certificate the server sent (the rest of
 /// its chain in leaf's store), in the words of tls_common.h; empty when
-/// nothing. `name` is the server's name, or nullptr for an IP literal, whose
-/// 4 or 16 bytes `address` holds. With `ca_store` its certificates are the
-/// only trusted roots, else the system's are.
-std::string certificate_fault(PCCERT_CONTEXT leaf, const wchar_t *name,
-                              const std::optional<std::string> &address, HCERTSTORE ca_store);
+/// nothing. `server` is the server's name or IP literal, as asked for. With
+/// `ca_store` its certificates are the only trusted roots, else the
+/// system's are. The faults in the order they are looked for: trust,
+/// dates, then the name.
+std::string certificate_fault(PCCERT_CONTEXT leaf, const std::string &server, HCERTSTORE ca_store);
 
 } // namespace platform

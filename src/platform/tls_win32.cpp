@@ -58,8 +58,9 @@ struct Session {
   CtxtHandle context{};
   bool has_credentials = false;
   bool has_context = false;
-  std::wstring target; ///< SNI and the name checked; empty for an IP literal
+  std::wstring target; ///< SNI; empty for an IP literal
   int timeout_ms = 0;  ///< for each handshake, the first and any the server asks for later
+  DWORD protocol = 0;  ///< the protocol negotiated (SP_PROT_*)
 
   Session() = default;
   Session(const Session &) = delete;
@@ -189,20 +190,28 @@ std::string handshake_failure(const Handshake &handshake) {
   return handshake_failed(handshake.status);
 }
 
+// Why a record the server sent failed: a record that did not decrypt, an
+// alert (its type in the clear up to TLS 1.2, RFC 5246 6.2.1; Schannel
+// names no alert, so its status stands for it), or any other status.
+std::string record_fault(SECURITY_STATUS status, bool alert) {
+  if (status == SEC_E_DECRYPT_FAILURE || status == SEC_E_MESSAGE_ALTERED) return kRecordFailed;
+  return alert ? alert_received(status_code(status)) : record_failed(status_code(status));
+}
+
 // What is wrong with the connection made: a protocol older than TLS 1.2
 // (Wine negotiates TLS 1.0 and 1.1 whatever SCH_CREDENTIALS disabled) or
 // the server's certificate; empty when nothing.
-std::string connection_fault(Session &session, const std::optional<std::string> &address,
-                             HCERTSTORE ca_store) {
+std::string connection_fault(Session &session, const std::string &server, HCERTSTORE ca_store) {
   SecPkgContext_ConnectionInfo info{};
   SECURITY_STATUS status =
       QueryContextAttributesW(&session.context, SECPKG_ATTR_CONNECTION_INFO, &info);
   if (status != SEC_E_OK) return handshake_failed(status);
+  session.protocol = info.dwProtocol;
   if ((info.dwProtocol & kOldProtocols) != 0) return kOldProtocol;
   PCCERT_CONTEXT leaf = nullptr;
   status = QueryContextAttributesW(&session.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &leaf);
   if (status != SEC_E_OK) return handshake_failed(status);
-  std::string fault = certificate_fault(leaf, session.target_name(), address, ca_store);
+  std::string fault = certificate_fault(leaf, server, ca_store);
   CertFreeCertificateContext(leaf);
   return fault;
 }
@@ -236,10 +245,11 @@ public:
         {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, header + sizes_.cbHeader + length},
         {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
-    if (EncryptMessage(&session_->context, 0, &description, 0) != SEC_E_OK) return broken();
+    SECURITY_STATUS status = EncryptMessage(&session_->context, 0, &description, 0);
+    if (status != SEC_E_OK) return broken(Moved::lost, record_failed(status_code(status)));
     const std::size_t size = buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer;
     Moved sent = send_all(*plain_, {header, size}, deadline);
-    if (sent != Moved::done) return broken(sent);
+    if (sent != Moved::done) return broken(sent, sent == Moved::lost ? kStreamLost : "");
     return {static_cast<long>(length), false};
   }
 
@@ -248,15 +258,17 @@ public:
     const Clock::time_point deadline = deadline_in(std::chrono::milliseconds(timeout_ms));
     while (decrypted_.empty()) {
       if (peer_closed_) return {0, false};
-      Decrypted decrypted = decrypt_record();
-      if (decrypted == Decrypted::failed) return broken();
+      std::string why;
+      Decrypted decrypted = decrypt_record(why);
+      if (decrypted == Decrypted::failed) return broken(Moved::lost, std::move(why));
       if (decrypted == Decrypted::peer_closed) peer_closed_ = true;
       if (decrypted != Decrypted::need_bytes) continue;
       Transfer got = receive_into(*plain_, encrypted_, milliseconds_left(deadline));
       if (got.timed_out) return {0, true};
       // A close without close_notify may have cut the text short (RFC 8446
       // 6.1): an error, as OpenSSL has it.
-      if (got.count <= 0) return broken();
+      if (got.count == 0) return broken(Moved::closed, kClosedWithoutNotify);
+      if (got.count < 0) return broken(Moved::lost, kStreamLost);
     }
     const std::size_t count = std::min(capacity, decrypted_.size());
     std::memcpy(buffer, decrypted_.data(), count);
@@ -266,10 +278,13 @@ public:
 
   void send_without_delay() override { plain_->send_without_delay(); }
 
+  std::string failure() const override { return failure_; }
+
 private:
   enum class Decrypted { some, need_bytes, peer_closed, failed };
 
-  Decrypted decrypt_record() {
+  // The next record of what was received; when it failed, `why` in words.
+  Decrypted decrypt_record(std::string &why) {
     if (encrypted_.empty()) return Decrypted::need_bytes;
     SecBuffer buffers[4] = {
         {static_cast<unsigned long>(encrypted_.size()), SECBUFFER_DATA, encrypted_.data()},
@@ -283,7 +298,10 @@ private:
     if (status == SEC_E_INCOMPLETE_MESSAGE) return Decrypted::need_bytes;
     // The server's close_notify (RFC 8446 6.1).
     if (status == SEC_I_CONTEXT_EXPIRED) return Decrypted::peer_closed;
-    if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) return Decrypted::failed;
+    if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) {
+      why = record_fault(status, alert);
+      return Decrypted::failed;
+    }
     std::size_t extra = 0;
     std::size_t text = 0;
     for (const SecBuffer &buffer : buffers) {
@@ -298,10 +316,17 @@ private:
     // nothing, not as SEC_I_CONTEXT_EXPIRED; a fatal alert would have failed.
     if (status == SEC_E_OK && alert && text == 0) return Decrypted::peer_closed;
     if (status == SEC_I_RENEGOTIATE) {
-      // Schannel hands TLS 1.3's post-handshake messages (a NewSessionTicket,
-      // RFC 8446 4.6.1) back this way: they go into the handshake, and what
-      // follows them is records again.
-      if (run_handshake(*session_, *plain_, encrypted_).ending != Ending::done) {
+      // Up to TLS 1.2 it is a HelloRequest (RFC 5246 7.4.1.1), refused as
+      // OpenSSL refuses it. Schannel hands TLS 1.3's post-handshake messages
+      // (a NewSessionTicket, RFC 8446 4.6.1) back this way too: they go into
+      // the handshake, and what follows them is records again.
+      if ((session_->protocol & SP_PROT_TLS1_3_CLIENT) == 0) {
+        why = kRenegotiationAsked;
+        return Decrypted::failed;
+      }
+      const Handshake handshake = run_handshake(*session_, *plain_, encrypted_);
+      if (handshake.ending != Ending::done) {
+        why = handshake_failure(handshake);
         return Decrypted::failed;
       }
     }
@@ -319,9 +344,11 @@ private:
     send_token(*plain_, token, Clock::now());
   }
 
-  // Nothing more goes after a fault, or after a record sent in part.
-  Transfer broken(Moved how = Moved::lost) {
+  // Nothing more goes after a fault, or after a record sent in part; `why`
+  // the stream broke, in words for failure().
+  Transfer broken(Moved how, std::string why) {
     broken_ = true;
+    failure_ = std::move(why);
     return {how == Moved::timed_out ? 0 : -1, how == Moved::timed_out};
   }
 
@@ -333,6 +360,7 @@ private:
   std::string record_;       // the record being sent, kept for its room
   bool peer_closed_ = false; // its close_notify came
   bool broken_ = false;      // a record sent in part or a fault: nothing more goes
+  std::string failure_;      // why it broke; empty for a send out of time
 };
 
 } // namespace
@@ -344,17 +372,16 @@ TlsStart start_tls(std::unique_ptr<Stream> plain, const std::string &server,
     ca_store = read_ca_file(ca_file);
     if (!ca_store) return {nullptr, kUnreadableCaFile + ca_file};
   }
-  const std::optional<std::string> address = ip_literal_address(server);
   auto session = std::make_unique<Session>();
   // RFC 6066 3: no SNI for an address.
-  if (!address) session->target = wide_text(server);
+  if (!ip_literal_address(server)) session->target = wide_text(server);
   session->timeout_ms = timeout_ms;
   SECURITY_STATUS status = acquire_client_credentials(*session);
   if (status != SEC_E_OK) return {nullptr, handshake_failed(status)};
   std::string after_handshake;
   Handshake handshake = run_handshake(*session, *plain, after_handshake);
   if (handshake.ending != Ending::done) return {nullptr, handshake_failure(handshake)};
-  std::string fault = connection_fault(*session, address, ca_store.get());
+  std::string fault = connection_fault(*session, server, ca_store.get());
   if (!fault.empty()) return {nullptr, fault};
   SecPkgContext_StreamSizes sizes{};
   status = QueryContextAttributesW(&session->context, SECPKG_ATTR_STREAM_SIZES, &sizes);

@@ -80,7 +80,8 @@ class Case:
     hosts: str | None = None          # /etc/hosts text; None maps hostname and localhost
     ini: str | None = None            # /etc/tidewharf.ini text; None: no such file
     server: str | None = "script"     # "script", "tls_script" (the same behind implicit TLS), "aiosmtpd",
-    #                                   "tls1.1" (see sandbox.OldTlsServer) or None
+    #                                   "tls1.1" (see sandbox.OldTlsServer), "renegotiate"
+    #                                   (sandbox.RenegotiatingServer) or None
     script: dict = field(default_factory=dict)  # replies of the scripted server
     port: int = 25
     tls: dict | None = None           # the server's TLS: {"mode": "starttls" or "implicit",

@@ -7,10 +7,14 @@ case).
     pki.get().keys["good"]
 
 ROOT signs INTERMEDIATE, which signs the leaves "good" (the case host name
-and 127.0.0.1), "wrong_name" and "expired" (a month of 2020). OTHER_ROOT is a
-CA nobody trusts (until a case names it in tls_ca_file); it signs "other", a
-leaf for the same names as "good". RSA throughout: Wine's crypt32 checks the
-chains of the Windows build.
+and 127.0.0.1), "wrong_name" and "expired" (a month of 2020), and those of
+the name rule (RFC 6125 6.4): "wildcard" (WILDCARD, which covers the case
+host name), "wildcard_tld" (*.test, over a whole top-level domain),
+"nul_name" (NUL_NAME, the case host name and more after a NUL) and
+"address_as_name" (127.0.0.1 as a DNS name, not an IP address). OTHER_ROOT
+is a CA nobody trusts (until a case names it in tls_ca_file); it signs
+"other", a leaf for the same names as "good". RSA throughout: Wine's crypt32
+checks the chains of the Windows build.
 """
 
 import subprocess
@@ -22,6 +26,8 @@ from harness import HOST
 WRONG_NAMES = ("wrong.example.net", "www.wrong.example.net")
 DAYS = 3000  # each leaf from now on, within its issuers' 3650 days
 EXPIRED = ("20200101000000Z", "20200201000000Z")  # openssl ca's -startdate and -enddate
+WILDCARD = "*." + HOST.decode().split(".", 1)[1]
+NUL_NAME = HOST + b"\0.evil.example"
 
 INTERMEDIATE_EXTENSIONS = "basicConstraints=critical,CA:TRUE,pathlen:0\nkeyUsage=critical,keyCertSign,cRLSign\n"
 LEAF_EXTENSIONS = ("basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\n"
@@ -85,9 +91,16 @@ def _root(d, name, subject):
              "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=d)
 
 
-def _leaf(d, name, issuer, names, dates=None):
-    _request(d, name, names[0].split(":", 1)[1])
+def _leaf(d, name, issuer, names, dates=None, subject=None):
+    _request(d, name, subject or names[0].split(":", 1)[1])
     _sign(d, name, issuer, LEAF_EXTENSIONS.format(names=",".join(names)), dates)
+
+
+def _dns_name_der(name):
+    """subjectAltName as openssl's "DER:" form: a SEQUENCE of the one dNSName
+    `name` (bytes, shorter than 126), which may hold what the text form cannot."""
+    entry = b"\x82" + bytes([len(name)]) + name
+    return "DER:" + (b"\x30" + bytes([len(entry)]) + entry).hex()
 
 
 def make(d):
@@ -103,8 +116,12 @@ def make(d):
     _leaf(d, "wrong_name", "intermediate", [f"DNS:{n}" for n in WRONG_NAMES])
     _leaf(d, "expired", "intermediate", right, EXPIRED)
     _leaf(d, "other", "other_root", right)
+    _leaf(d, "wildcard", "intermediate", [f"DNS:{WILDCARD}"])
+    _leaf(d, "wildcard_tld", "intermediate", ["DNS:*.test"])
+    _leaf(d, "nul_name", "intermediate", [_dns_name_der(NUL_NAME)], subject="a name with a NUL")
+    _leaf(d, "address_as_name", "intermediate", ["DNS:127.0.0.1"])
     intermediate = _read(f"{d}/intermediate.pem")
-    leaves = ("good", "wrong_name", "expired", "other")
+    leaves = ("good", "wrong_name", "expired", "other", "wildcard", "wildcard_tld", "nul_name", "address_as_name")
     served = {n: _read(f"{d}/{n}.pem") + (intermediate if n != "other" else "") for n in leaves}
     return Pki(root=_read(f"{d}/root.pem"), other_root=_read(f"{d}/other_root.pem"), served=served,
                keys={n: _read(f"{d}/{n}.key") for n in leaves})

@@ -131,6 +131,48 @@ class OldTlsServer:
         return []
 
 
+class RenegotiatingServer:
+    """A server of implicit TLS 1.2 that greets, answers EHLO, and instead of
+    answering MAIL asks to renegotiate (a HelloRequest, RFC 5246 7.4.1.1):
+    openssl s_server, which does that for a line "r" on its standard input
+    (Python's ssl cannot), and prints what the client sent on its standard
+    output. It records nothing."""
+
+    # What the client sent before each reply, and the reply.
+    DIALOGUE = ((b"", b"220 e2e.test ESMTP ready\r\n"), (b"EHLO", b"250 e2e.test\r\n"), (b"MAIL FROM", b"r\n"))
+
+    def __init__(self, port, tls, cert, key):
+        # The leaf alone in -cert, what it is sent with in -cert_chain.
+        end = "-----END CERTIFICATE-----\n"
+        chain = f"{SCRATCH}/tls/chain.pem"
+        write(chain, read(cert).split(end, 1)[1])
+        self.proc = subprocess.Popen(["openssl", "s_server", "-tls1_2", "-accept", f"127.0.0.1:{port}",
+                                      "-cert", cert, "-cert_chain", chain, "-key", key],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        for line in self.proc.stdout:
+            if line.startswith(b"ACCEPT"):
+                threading.Thread(target=self.serve, daemon=True).start()
+                return
+        raise RuntimeError("openssl s_server did not start")
+
+    def serve(self):
+        printed = b""
+        for before, reply in self.DIALOGUE:
+            while before not in printed:
+                more = self.proc.stdout.read1(4096)
+                if not more:
+                    return
+                printed += more
+            printed = printed[printed.index(before) + len(before):]
+            self.proc.stdin.write(reply)
+            self.proc.stdin.flush()
+
+    def stop(self, grace=0):
+        self.proc.kill()
+        self.proc.wait()
+        return []
+
+
 def read(path):
     """A regular file's text, through links; None for anything else (a FIFO would block)."""
     if not os.path.isfile(path):
@@ -407,6 +449,8 @@ def run(case):
         server = RealServer(port=case.get("port", 25), logins=case.get("logins"), **tls_files(case.get("tls")))
     elif case.get("server") == "tls1.1":
         server = OldTlsServer(case.get("port", 25), **tls_files(case.get("tls")))
+    elif case.get("server") == "renegotiate":
+        server = RenegotiatingServer(case.get("port", 25), **tls_files(case.get("tls")))
     stdin = case.get("stdin", "").encode("latin-1")
     stdin_file = open(place(case["stdin_file"]), "rb") if case.get("stdin_file") else None
     stdin_dir = os.open(CWD, os.O_RDONLY) if case.get("stdin_dir") else None  # reading it fails

@@ -7,7 +7,8 @@ The server is aiosmtpd as a provider's (tools/real_server.py): it records the
 client's bytes as it read them, decrypted after the handshake, and how the
 connection went (TLS, the SNI sent, the login). The scripted server plays
 what aiosmtpd cannot (an EHLO without STARTTLS, bytes after its 220 to
-STARTTLS), openssl s_server a server of TLS 1.1 at most. The certificates are
+STARTTLS), openssl s_server a server of TLS 1.1 at most and one that asks
+to renegotiate. The certificates are
 pki.py's; each sandbox's /etc/ssl/certs/ca-certificates.crt trusts its root,
 which both OpenSSL and Wine's crypt32 read. In the Windows tree this runs
 against quillrun.exe under Wine, which finds quillrun.ini through QUILLRUN_INI.
@@ -199,6 +200,26 @@ ROWS = {
     "wrong_host": refused(case(STARTTLS_SETTINGS, leaf="wrong_name"),
                           TLS_FAILED + b"certificate is for " + ", ".join(pki.WRONG_NAMES).encode() + b"\n"),
     "expired": refused(case(STARTTLS_SETTINGS, leaf="expired"), TLS_FAILED + b"certificate expired\n"),
+    # One name rule on both platforms (RFC 6125 6.4): a wildcard stands for
+    # one label, never over a top-level domain; a NUL cuts no name short; an
+    # IP literal matches only an iPAddress, not the same text as a DNS name.
+    "wildcard_for_one_label_delivered": delivered(case(STARTTLS_SETTINGS, leaf="wildcard"), AUTH_PLAIN,
+                                                  [b"PLAIN", USER]),
+    "wildcard_over_a_top_level_domain": refused(
+        case(STARTTLS_SETTINGS + ["host mail.test"], leaf="wildcard_tld",
+             hosts=f"127.0.0.1\tmail.test {HOST.decode()} localhost\n"),
+        b"-ERR TLS with mail.test failed: certificate is for *.test\n"),
+    "name_with_a_nul": refused(case(STARTTLS_SETTINGS, leaf="nul_name"),
+                               TLS_FAILED + b"certificate is for " + pki.NUL_NAME.replace(b"\0", b"?") + b"\n"),
+    # The faults in one order on both platforms: trust, dates, then the name.
+    "expired_and_for_other_names_reads_expired": refused(
+        case(STARTTLS_SETTINGS + ["host mail.test"], leaf="expired",
+             hosts=f"127.0.0.1\tmail.test {HOST.decode()} localhost\n"),
+        b"-ERR TLS with mail.test failed: certificate expired\n"),
+    "address_as_a_dns_name": refused(
+        case(["host 127.0.0.1", "port 465", "user alice", f"password_file {SECRET_FILE}"], tls="implicit",
+             leaf="address_as_name"),
+        b"-ERR TLS with 127.0.0.1 failed: certificate is for 127.0.0.1\n"),
     # The mix-up users meet most: implicit TLS asked of a port that greets in clear text.
     "implicit_tls_to_a_plain_port": Row(case(["port 465"], tls="implicit", server="script"),
                                         TLS_FAILED + b"server answered in clear text, not TLS\n", 1,
@@ -209,6 +230,11 @@ ROWS = {
     "bare_close_in_a_reply_is_no_reply": Row(
         case(["port 465"], tls="implicit", server="tls_script", script={"DOT": ["250-queued\r\n", "close"]}),
         b"-ERR Unable to read response from server\n", 1, payload=PAYLOAD + b"hi\r\n"),
+    # A TLS fault in the dialogue is told as one: here the server's
+    # HelloRequest (RFC 5246 7.4.1.1) in place of its reply to MAIL.
+    "renegotiation_asked_for_in_the_dialogue": Row(
+        case(["port 465"], tls="implicit", server="renegotiate"),
+        TLS_FAILED + b"the server asked to renegotiate\n", 1),
     "server_of_tls_1_1": refused(case(["port 465"], tls="implicit", server="tls1.1"),
                                  TLS_FAILED + b"server offers only TLS 1.1 or older\n"),
 

@@ -1,5 +1,6 @@
-// What both TLS backends read before their library is asked, and the one
-// shape of a library's own failure.
+// What both TLS backends read before their library is asked, the one
+// shape of a library's own failure, and the one rule for the server's name
+// in its certificate.
 #include "platform/tls_common.h"
 
 #include <gtest/gtest.h>
@@ -111,6 +112,118 @@ TEST(HandshakeFailed, NamesTheReasonOrTheStatusInEightHexDigits) {
     SCOPED_TRACE(row.expected);
     EXPECT_EQ(row.failure, row.expected);
   }
+}
+
+CertificateName dns(std::string name) { return {false, std::move(name)}; }
+CertificateName ip(std::string bytes) { return {true, std::move(bytes)}; }
+
+const std::string kLoopback("\x7f\x00\x00\x01", 4);
+
+TEST(NameMatches, OneRuleForTheServersNameOnBothPlatforms) {
+  struct Row {
+    const char *name;
+    std::string server;
+    std::vector<CertificateName> names;
+    bool matches;
+  };
+  const std::vector<Row> rows = {
+      {"the same name", "mail.example.com", {dns("mail.example.com")}, true},
+      {"ASCII letter case is no difference", "Mail.Example.COM", {dns("mail.EXAMPLE.com")}, true},
+      {"another name", "mail.example.com", {dns("smtp.example.com")}, false},
+      {"any one of the names",
+       "mail.example.com",
+       {dns("a.example"), dns("mail.example.com")},
+       true},
+      {"a trailing dot on the server's", "mail.example.com.", {dns("mail.example.com")}, true},
+      {"a trailing dot on the certificate's", "mail.example.com", {dns("mail.example.com.")}, true},
+      {"two trailing dots are an empty label",
+       "mail.example.com..",
+       {dns("mail.example.com")},
+       false},
+      {"an empty label", "mail..example.com", {dns("mail..example.com")}, false},
+      {"a wildcard for one label", "mail.example.com", {dns("*.example.com")}, true},
+      {"a wildcard in other letter case", "MAIL.Example.com", {dns("*.EXAMPLE.COM")}, true},
+      {"a wildcard is not the parent", "example.com", {dns("*.example.com")}, false},
+      {"a wildcard is one label, not two", "a.b.example.com", {dns("*.example.com")}, false},
+      {"a wildcard over a top-level domain", "mail.test", {dns("*.test")}, false},
+      {"a wildcard over .com", "example.com", {dns("*.com")}, false},
+      {"a wildcard alone", "test", {dns("*")}, false},
+      {"a partial wildcard", "mail.example.com", {dns("m*.example.com")}, false},
+      {"a partial wildcard in an A-label",
+       "xn--bcher-kva.example.com",
+       {dns("xn--*.example.com")},
+       false},
+      {"a wildcard before an A-label",
+       "mail.xn--bcher-kva.com",
+       {dns("*.xn--bcher-kva.com")},
+       true},
+      {"an A-label compares as ASCII",
+       "XN--BCHER-KVA.example",
+       {dns("xn--bcher-kva.example")},
+       true},
+      {"a wildcard not leftmost", "mail.example.com", {dns("mail.*.com")}, false},
+      {"a wildcard not standing for an empty label", ".example.com", {dns("*.example.com")}, false},
+      {"a NUL cuts no name short",
+       "mail.example.com",
+       {dns(std::string("mail.example.com") + '\0' + ".evil.example")},
+       false},
+      {"a NUL in the server's name",
+       std::string("mail.example.com\0", 17),
+       {dns(std::string("mail.example.com\0", 17))},
+       false},
+      {"an IP literal against its address", "127.0.0.1", {ip(kLoopback)}, true},
+      {"an IP literal against another address", "127.0.0.2", {ip(kLoopback)}, false},
+      {"an IPv6 literal in brackets", "[::1]", {ip(std::string(15, '\0') + "\x01")}, true},
+      {"an IP literal never against a DNS name", "127.0.0.1", {dns("127.0.0.1")}, false},
+      {"an IP literal with a trailing dot is still one", "127.0.0.1.", {dns("127.0.0.1")}, false},
+      {"a host name never against an address", "mail.example.com", {ip(kLoopback)}, false},
+      {"no names", "mail.example.com", {}, false},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(name_matches(row.server, row.names), row.matches);
+  }
+}
+
+TEST(AlternativeNames, ReadsDnsNamesAndAddressesOfTheExtension) {
+  struct Row {
+    const char *name;
+    std::string der;
+    std::vector<CertificateName> names;
+  };
+  const std::string mail_test = std::string("\x82\x09", 2) + "mail.test";
+  const std::string loopback = std::string("\x87\x04", 2) + kLoopback;
+  const std::vector<Row> rows = {
+      {"a name and an address",
+       std::string("\x30\x11", 2) + mail_test + loopback,
+       {dns("mail.test"), ip(kLoopback)}},
+      {"an rfc822Name and an address of 5 bytes are no server name",
+       std::string("\x30\x0c\x81\x03"
+                   "a@b\x87\x05",
+                   9) +
+           kLoopback + "!",
+       {}},
+      {"a NUL kept", std::string("\x30\x04\x82\x02m\0", 6), {dns(std::string("m\0", 2))}},
+      {"a long-form length", std::string("\x30\x81\x0b", 3) + mail_test, {dns("mail.test")}},
+      {"an entry longer than the sequence", std::string("\x30\x0b\x82\x0a", 4) + "mail.test", {}},
+      {"bytes after the sequence", std::string("\x30\x0b", 2) + mail_test + "x", {}},
+      {"no sequence", mail_test, {}},
+      {"nothing", "", {}},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::vector<CertificateName> names = alternative_names(row.der);
+    ASSERT_EQ(names.size(), row.names.size());
+    for (std::size_t at = 0; at < names.size(); ++at) {
+      EXPECT_EQ(names[at].is_address, row.names[at].is_address);
+      EXPECT_EQ(names[at].bytes, row.names[at].bytes);
+    }
+  }
+}
+
+TEST(NamesText, ShowsNamesPrintableAndAddressesAsText) {
+  EXPECT_EQ(names_text({dns("mail.test"), ip(kLoopback), dns(std::string("a\0b\xff", 4))}),
+            "mail.test, 127.0.0.1, a?b?");
 }
 
 } // namespace

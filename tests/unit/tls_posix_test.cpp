@@ -1,5 +1,6 @@
 // The OpenSSL stream's answers to the events of Stream's contract: how the
-// server ends the stream, and what follows a send that timed out. The server
+// server ends the stream, what follows a send that timed out, and why the
+// stream broke, in words. The server
 // is OpenSSL too, in memory behind a fake plain stream, with a certificate
 // made here.
 #include "platform/tls.h"
@@ -73,6 +74,7 @@ struct Server {
   BIO *incoming = nullptr; ///< owned by `ssl`
   BIO *outgoing = nullptr; ///< owned by `ssl`
   bool closed = false;     ///< the TCP connection closed after what `outgoing` holds
+  bool lost = false;       ///< the TCP connection fails after what `outgoing` holds
   long send_room = -1;     ///< bytes the plain stream takes before its sends time out; -1: all
   bool timed_out = false;  ///< a send of the client's timed out
   bool sent_after_time_out = false; ///< and the client sent again after it
@@ -112,6 +114,7 @@ public:
     server_.drive();
     int got = BIO_read(server_.outgoing, buffer, static_cast<int>(capacity));
     if (got > 0) return {got, false};
+    if (server_.lost) return {-1, false};
     return server_.closed ? Transfer{0, false} : Transfer{0, true};
   }
 
@@ -121,8 +124,10 @@ private:
   Server &server_;
 };
 
-// A client stream after a finished handshake with `server`, or nullptr.
-std::unique_ptr<Stream> connected(Server &server, const unit::ScratchDirectory &scratch) {
+// A client stream after a finished handshake with `server` (of TLS
+// `max_version` at most; 0: the newest), or nullptr.
+std::unique_ptr<Stream> connected(Server &server, const unit::ScratchDirectory &scratch,
+                                  int max_version = 0) {
   Owned<EVP_PKEY> key(EVP_EC_gen("P-256"));
   Owned<X509> certificate = certificate_for(key.get());
   const std::string ca_file = scratch.file("ca.pem");
@@ -130,6 +135,7 @@ std::unique_ptr<Stream> connected(Server &server, const unit::ScratchDirectory &
   server.context.reset(SSL_CTX_new(TLS_server_method()));
   SSL_CTX_use_certificate(server.context.get(), certificate.get());
   SSL_CTX_use_PrivateKey(server.context.get(), key.get());
+  SSL_CTX_set_max_proto_version(server.context.get(), max_version);
   server.ssl.reset(SSL_new(server.context.get()));
   server.incoming = BIO_new(BIO_s_mem());
   server.outgoing = BIO_new(BIO_s_mem());
@@ -200,8 +206,58 @@ TEST(OpenSslStream, AfterASendThatTimedOutNothingMoreGoes) {
     server.send_room = 10;
     EXPECT_TRUE(client->send_some(std::string(100, 'x'), 1000).timed_out);
     EXPECT_EQ(row.then(*client), -1);
+    EXPECT_EQ(client->failure(), "") << "the dialogue tells a time out itself";
     client.reset();
     EXPECT_FALSE(server.sent_after_time_out) << "sent after the time ran out (a close_notify?)";
+  }
+}
+
+TEST(OpenSslStream, TellsWhyItBrokeAfterTheHandshake) {
+  struct Row {
+    const char *name;
+    int max_version;
+    void (*fault)(Server &server);
+    const char *failure;
+  };
+  const std::vector<Row> rows = {
+      {"an alert: the server's answer to a record it could not decrypt", 0,
+       [](Server &server) {
+         const std::string garbage = std::string("\x17\x03\x03\x00\x20", 5) + std::string(32, 'x');
+         BIO_write(server.incoming, garbage.data(), static_cast<int>(garbage.size()));
+         server.drive();
+       },
+       "the server sent a fatal alert (bad record mac)"},
+      {"a HelloRequest of TLS 1.2", TLS1_2_VERSION,
+       [](Server &server) {
+         SSL_renegotiate(server.ssl.get());
+         SSL_do_handshake(server.ssl.get());
+       },
+       "the server asked to renegotiate"},
+      {"a record altered on its way", 0,
+       [](Server &server) {
+         SSL_write(server.ssl.get(), "250 ok\r\n", 8);
+         char *bytes = nullptr;
+         const long size = BIO_get_mem_data(server.outgoing, &bytes);
+         bytes[size - 1] ^= 1;
+       },
+       "a record failed its check"},
+      {"a close without close_notify", 0, [](Server &server) { server.closed = true; },
+       "the connection closed without close_notify"},
+      {"the connection failed", 0, [](Server &server) { server.lost = true; },
+       "the connection was lost"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    unit::ScratchDirectory scratch;
+    Server server;
+    std::unique_ptr<Stream> client = connected(server, scratch, row.max_version);
+    ASSERT_NE(client, nullptr);
+    EXPECT_EQ(client->failure(), "");
+    row.fault(server);
+    std::string text;
+    EXPECT_EQ(receive_to_the_end(*client, text), -1);
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(client->failure(), row.failure);
   }
 }
 
