@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -37,8 +38,8 @@ std::string environment_value(const char *name);
 /// Who besides the owner may reach a file. On POSIX others may read it
 /// (S_IROTH), or someone but its owner may write it (S_IWGRP, S_IWOTH):
 /// mode 0640 with the service's group is owner_only. On Windows its access
-/// list lets Everyone, Users or Authenticated Users read it; a file without
-/// an access list, or whose list cannot be had, is open to all.
+/// list lets Everyone, Users or Authenticated Users read it, or write it; a
+/// file without an access list, or whose list cannot be had, is open to all.
 enum class Exposure { owner_only, read_by_others, written_by_others };
 
 /// Whose file it is, with what in it, which decides how it is judged and how
@@ -53,6 +54,14 @@ enum class Contents {
 inline constexpr std::size_t kSettingsLimit = 64 * 1024;
 /// The most a secret file's first line may hold.
 inline constexpr std::size_t kSecretLimit = 16 * 1024;
+
+/// How many bytes of a file of `contents` are read: one more than its limit,
+/// to tell a longer file; the mail server's file whole.
+inline constexpr std::size_t read_limit(Contents contents) {
+  if (contents == Contents::settings) return kSettingsLimit + 1;
+  if (contents == Contents::secret) return kSecretLimit + 1;
+  return SIZE_MAX;
+}
 
 /// Why quillrun.ini or a secret file may not be trusted: someone but the
 /// caller or an administrator (root; on Windows SYSTEM or Administrators)

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -130,29 +129,16 @@ Opened open_judged(std::string path) {
   return {-1, failed(ELOOP)};
 }
 
-// Up to `limit` bytes of `fd` and one more, to tell a longer file; memory
-// stays within that whatever the file's size.
+// Up to `limit` bytes of `fd`: memory stays within that whatever the file's size.
 void read_up_to(int fd, std::size_t limit, FileText &file) {
   char block[4096];
-  while (file.error.empty() && file.text.size() <= limit) {
-    const std::size_t wanted = std::min(sizeof block, limit + 1 - file.text.size());
+  while (file.error.empty() && file.text.size() < limit) {
+    const std::size_t wanted = std::min(sizeof block, limit - file.text.size());
     ssize_t count = read(fd, block, wanted);
     if (count == 0) break;
     if (count < 0 && errno != EINTR) file = failed(errno);
     if (count > 0) file.text.append(block, static_cast<std::size_t>(count));
   }
-}
-
-std::size_t limit_of(Contents contents) {
-  switch (contents) {
-  case Contents::settings:
-    return kSettingsLimit;
-  case Contents::secret:
-    return kSecretLimit;
-  case Contents::mail_server_settings:
-    break;
-  }
-  return SIZE_MAX - 1; // whole: one byte more still counts
 }
 
 std::string caller_name() {
@@ -183,7 +169,7 @@ FileText read_regular_file(const std::string &path, Contents contents) {
   }
   const bool withheld = file.standing != Standing::trusted ||
                         (contents == Contents::secret && file.exposure != Exposure::owner_only);
-  if (!withheld) read_up_to(opened.fd, limit_of(contents), file);
+  if (!withheld) read_up_to(opened.fd, read_limit(contents), file);
   close(opened.fd);
   return file;
 }

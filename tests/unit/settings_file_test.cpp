@@ -84,13 +84,14 @@ TEST(ReadRegularFile, ReadsQuillrunIniAndASecretOnlyUpToTheirLimits) {
     Contents contents;
     std::size_t size;
   };
-  const std::vector<Row> rows = {
+  std::vector<Row> rows = {
       {Contents::settings, kSettingsLimit + 1},
-      {Contents::secret, kSecretLimit + 1},
       {Contents::mail_server_settings, kSettingsLimit + 4096},
   };
 #ifndef _WIN32
+  // On Windows the secret's rows are secret_test's, on a file closed to others.
   ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  rows.push_back({Contents::secret, kSecretLimit + 1});
 #endif
   for (const Row &row : rows) {
     SCOPED_TRACE(static_cast<int>(row.contents));
