@@ -101,11 +101,12 @@ FileText read_regular_file(const std::string &path, Contents contents);
 /// file readable by the account quillrun runs as alone.
 std::string closing_command(const std::string &path);
 
-/// The command line that mends `standing` of `file` (read from `path`), for
-/// the message that refuses it: "chmod go-w FILE", "chown CALLER FILE",
-/// "rm FILE" for another's link, "chmod go-w DIR" for a folder; on Windows
-/// the icacls line that removes the grants to write or that makes the caller
-/// the owner, or "del FILE". Empty for a trusted file.
+/// The command line that mends the standing of `file` (read from `path`),
+/// for the message that refuses it: "chmod go-w FILE", "chown CALLER FILE",
+/// "rm FILE" for another's link, "chmod go-w DIR, or chmod +t DIR" and
+/// "chown CALLER DIR" for its folder; on Windows the icacls line that removes
+/// the grants to write or that makes the caller the owner, or "del "FILE"".
+/// Empty for a trusted file.
 std::string mending_command(const std::string &path, const FileText &file);
 
 } // namespace platform
