@@ -64,7 +64,7 @@ std::string ini_value(std::string_view text, std::string_view key) {
 MailServerConfig read_mail_server_config() {
   // Unread (missing, not a regular file) it gives nothing, as an empty file does.
   const std::string text =
-      platform::read_regular_file(kConfigPath, platform::Contents::settings).text;
+      platform::read_regular_file(kConfigPath, platform::Contents::mail_server_settings).text;
   return {ini_value(text, kSmtpPortKey), ini_value(text, kWorkDirectoryKey),
           ini_value(text, kDomainKey)};
 }

@@ -1,5 +1,6 @@
 #include "config/quillrun_ini.h"
 
+#include "config/file_faults.h"
 #include "platform/path_limit.h"
 #include "platform/settings_file.h"
 #include "text/utf8.h"
@@ -21,6 +22,7 @@ constexpr std::string_view kBlanks = " \t";
 constexpr const char *kPortReason = "port must be a number from 1 to 65535";
 constexpr const char *kTlsReason = "tls must be starttls, implicit or off";
 constexpr const char *kAuthReason = "auth must be plain, login or xoauth2";
+constexpr const char *kLargerReason = "larger than 64 KiB";
 constexpr const char *kOneSecretReason =
     "only one of password_file, password_command and password may be given";
 
@@ -213,13 +215,21 @@ IniRead read_quillrun_ini() {
   const std::string named = platform::environment_value(kQuillrunIniVariable);
   const std::string path = named.empty() ? platform::default_settings_path() : named;
   const platform::FileText file = platform::read_regular_file(path, platform::Contents::settings);
-  if (file.error.empty()) {
+  // Its password_command runs as the caller: only the caller or an
+  // administrator may have written it.
+  std::string reason = standing_fault(file, path);
+  if (reason.empty() && file.text.size() > platform::kSettingsLimit) reason = kLargerReason;
+  if (file.error.empty() && reason.empty()) {
     IniRead read = parse_quillrun_ini(file.text, path);
     read.ini.exposure = file.exposure;
     return read;
   }
   IniRead read;
   read.ini.path = path;
+  if (!reason.empty()) {
+    read.failure = path + ": " + reason;
+    return read;
+  }
   // Only the default file may be absent; one that is named must be there.
   if (!named.empty() || !file.missing) {
     read.failure = path + ": cannot be read (" + file.error + ")";

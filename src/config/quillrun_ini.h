@@ -59,7 +59,10 @@ IniRead parse_quillrun_ini(std::string_view text, const std::string &path);
 /// quillrun.exe). A default file that does not exist is no settings file,
 /// and no failure; one that QUILLRUN_INI names, or a default one that
 /// exists, must be a readable regular file, else the failure is "FILE:
-/// cannot be read (REASON)". The file is opened once; its exposure is kept.
+/// cannot be read (REASON)". One that may not be trusted (its standing, see
+/// platform::Standing) is "FILE: REASON" with config::standing_fault's
+/// words; one of more than 64 KiB is "FILE: larger than 64 KiB". The file
+/// is opened once; its exposure is kept.
 IniRead read_quillrun_ini();
 
 /// The port to connect to: `port` when set, else 587 for STARTTLS and 465

@@ -1,5 +1,6 @@
 #include "config/secret.h"
 
+#include "config/file_faults.h"
 #include "platform/command_output.h"
 #include "platform/settings_file.h"
 #include "text/utf8.h"
@@ -11,6 +12,8 @@
 namespace config {
 namespace {
 
+constexpr const char *kLongerReason = "longer than 16 KiB";
+
 SecretRead refused(std::string reason) { return {{}, std::move(reason)}; }
 
 // `text` up to its first LF, without the CRs that end it.
@@ -20,24 +23,18 @@ std::string first_line(std::string_view text) {
   return std::string(text);
 }
 
-// Empty when the file at `path`, so exposed, may hold a secret, else why not.
-std::string exposure_fault(platform::Exposure exposure, const std::string &path) {
-  switch (exposure) {
-  case platform::Exposure::read_by_others:
-    return path + " may be read by others (" + platform::closing_command(path) + ")";
-  case platform::Exposure::written_by_others:
-    return path + " may be written by others (" + platform::closing_command(path) + ")";
-  case platform::Exposure::owner_only:
-    break;
-  }
-  return {};
-}
-
 SecretRead from_file(const std::string &path) {
   const platform::FileText file = platform::read_regular_file(path, platform::Contents::secret);
   if (!file.error.empty()) return refused("cannot read " + path + " (" + file.error + ")");
   std::string fault = exposure_fault(file.exposure, path);
+  if (fault.empty() && file.standing != platform::Standing::trusted) {
+    fault = path + " " + standing_fault(file, path);
+  }
   if (!fault.empty()) return refused(fault);
+  // The first line counts, up to its LF: what follows may be as long as it likes.
+  if (file.text.size() > platform::kSecretLimit && file.text.find('\n') == std::string::npos) {
+    return refused(kLongerReason);
+  }
   std::string line = first_line(utf8::without_byte_order_mark(file.text));
   if (line.empty()) return refused("the first line of " + path + " is empty");
   return {line, {}};

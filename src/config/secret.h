@@ -33,6 +33,9 @@ struct SecretRead {
 /// is refused when others may read it or anyone but its owner may write it;
 /// on Windows when its access list lets Everyone, Users or Authenticated
 /// Users read it, and the reason then names the icacls line that fixes it.
+/// The `password_file` is refused too when it may not be trusted ("PATH "
+/// and config::standing_fault's words), and when its first line, up to its
+/// LF, is longer than 16 KiB: "longer than 16 KiB".
 SecretRead read_secret(const QuillrunIni &ini);
 
 } // namespace config

@@ -1,13 +1,24 @@
 // The files quillrun reads by name, at the level of the operating system:
 // the mail server's configuration, quillrun.ini and the secret file it names.
 // Each is opened once and never waited on (a FIFO or device in its place
-// would hold the run for ever), a link is followed (the mail server's
-// administrator may have linked its file), and only a regular file is read.
+// would hold the run for ever), and only a regular file is read.
+//
+// The mail server's file is read whole, through any link, as its own tools
+// read it. quillrun.ini and the secret file may run commands or log in as
+// the caller, so they are judged on the opened file itself: whoever may
+// have written them must be the caller or an administrator, and a link in
+// their place is followed only when the caller or an administrator made it.
+// On Linux the folder each name is looked up in counts too (it is opened
+// first and the name looked up in that very folder); the folders above it
+// are not judged.
+//
 // On Windows every path here is UTF-8 (quillrun.ini's values are text, and
 // Notepad saves UTF-8); one that is not valid UTF-8 is taken in the ANSI
 // code page.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -27,29 +38,75 @@ std::string environment_value(const char *name);
 /// Who besides the owner may reach a file. On POSIX others may read it
 /// (S_IROTH), or someone but its owner may write it (S_IWGRP, S_IWOTH):
 /// mode 0640 with the service's group is owner_only. On Windows its access
-/// list lets Everyone, Users or Authenticated Users read it; a file without
-/// an access list, or whose list cannot be had, is open to all.
+/// list lets Everyone, Users or Authenticated Users read it, or write it; a
+/// file without an access list, or whose list cannot be had, is open to all.
 enum class Exposure { owner_only, read_by_others, written_by_others };
 
-/// What a file holds: a secret's text is never read once others may reach it.
-enum class Contents { settings, secret };
+/// Whose file it is, with what in it, which decides how it is judged and how
+/// much of it is read.
+enum class Contents {
+  mail_server_settings, ///< the mail server's file: not judged, read whole
+  settings,             ///< quillrun.ini: judged, at most kSettingsLimit bytes
+  secret,               ///< a secret file: judged, and unread once others may reach it
+};
+
+/// The most quillrun.ini may hold.
+inline constexpr std::size_t kSettingsLimit = 64 * 1024;
+/// The most a secret file's first line may hold.
+inline constexpr std::size_t kSecretLimit = 16 * 1024;
+
+/// How many bytes of a file of `contents` are read: one more than its limit,
+/// to tell a longer file; the mail server's file whole.
+inline constexpr std::size_t read_limit(Contents contents) {
+  if (contents == Contents::settings) return kSettingsLimit + 1;
+  if (contents == Contents::secret) return kSecretLimit + 1;
+  return SIZE_MAX;
+}
+
+/// Why quillrun.ini or a secret file may not be trusted: someone but the
+/// caller or an administrator (root; on Windows SYSTEM or Administrators)
+/// may have put its text there. The first fault found is told.
+enum class Standing {
+  trusted,
+  foreign_link,      ///< the name is a link another user made; it is not followed
+  foreign_owner,     ///< the file belongs to another user
+  written_by_others, ///< its group or others may write it (on Windows, its access list)
+  foreign_folder,    ///< Linux: its folder belongs to another user
+  open_folder,       ///< Linux: others may write its folder, which has no sticky bit
+};
 
 struct FileText {
-  std::string text; ///< the whole file; empty unless read
+  /// The file, up to one byte more than the limit of its Contents, so that
+  /// a longer file shows as a longer text; empty unless read.
+  std::string text;
   /// Why it was not read, in words ("No such file or directory"); empty when read.
   std::string error;
   bool missing = false; ///< nothing exists at that path
   /// As the opened file itself tells (never a second look by name); when
   /// not owner_only, a secret's text is left unread.
   Exposure exposure = Exposure::owner_only;
+  /// Judged on the opened file, its folder and any link to it; when not
+  /// trusted, the text is left unread. Always trusted for the mail server's file.
+  Standing standing = Standing::trusted;
+  /// The folder that made the standing foreign_folder or open_folder, as
+  /// the path (or the link that led there) names it.
+  std::string folder;
 };
 
-/// The regular file `path` and its exposure, from one opening of it.
+/// The regular file `path`, its exposure and standing, from one opening of it.
 FileText read_regular_file(const std::string &path, Contents contents);
 
 /// The command line that closes `path` to others, for the message that
 /// refuses it: "chmod 600 FILE"; on Windows the icacls line that leaves the
 /// file readable by the account quillrun runs as alone.
 std::string closing_command(const std::string &path);
+
+/// The command line that mends the standing of `file` (read from `path`),
+/// for the message that refuses it: "chmod go-w FILE", "chown CALLER FILE",
+/// "rm FILE" for another's link, "chmod go-w DIR, or chmod +t DIR" and
+/// "chown CALLER DIR" for its folder; on Windows the icacls line that removes
+/// the grants to write or that makes the caller the owner, or "del "FILE"".
+/// Empty for a trusted file.
+std::string mending_command(const std::string &path, const FileText &file);
 
 } // namespace platform

@@ -7,6 +7,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace platform {
@@ -32,22 +33,8 @@ bool is_regular_file(HANDLE handle) {
          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// Whether the opened file's own access list lets others read it; a list
-// that cannot be had counts as one that does, as a missing list does.
-Exposure exposure_of(HANDLE handle) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                      nullptr, &descriptor) != ERROR_SUCCESS) {
-    return Exposure::read_by_others;
-  }
-  const bool open = lets_others_read(descriptor);
-  LocalFree(descriptor);
-  return open ? Exposure::read_by_others : Exposure::owner_only;
-}
-
-// The account this process runs as, as icacls takes it: DOMAIN\name, or
-// "*" and its SID when the name cannot be had.
-std::string running_account() {
+// The account this process runs as, as a TOKEN_USER; empty when it cannot be had.
+std::vector<unsigned char> running_user() {
   std::vector<unsigned char> user;
   HANDLE token = nullptr;
   if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
@@ -57,8 +44,47 @@ std::string running_account() {
     if (size == 0 || !GetTokenInformation(token, TokenUser, user.data(), size, &size)) user.clear();
     CloseHandle(token);
   }
-  if (user.empty()) return kShellAccount;
-  PSID sid = reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid;
+  return user;
+}
+
+PSID sid_of(std::vector<unsigned char> &user) {
+  return user.empty() ? nullptr : reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid;
+}
+
+// The opened file's owner and access list; nullptr when they cannot be had.
+PSECURITY_DESCRIPTOR security_of(HANDLE handle) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT,
+                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return nullptr;
+  }
+  return descriptor;
+}
+
+// A list that cannot be had counts as one that lets others in, as a
+// missing list does.
+Exposure exposure_of(PSECURITY_DESCRIPTOR descriptor) {
+  if (descriptor == nullptr || lets_others_read(descriptor)) return Exposure::read_by_others;
+  if (lets_others_write(descriptor)) return Exposure::written_by_others;
+  return Exposure::owner_only;
+}
+
+Standing standing_of(PSECURITY_DESCRIPTOR descriptor) {
+  std::vector<unsigned char> user = running_user();
+  if (descriptor == nullptr || !owned_by_trusted(descriptor, sid_of(user))) {
+    return Standing::foreign_owner;
+  }
+  if (lets_others_write(descriptor)) return Standing::written_by_others;
+  return Standing::trusted;
+}
+
+// The account this process runs as, as icacls takes it: DOMAIN\name, or
+// "*" and its SID when the name cannot be had.
+std::string running_account() {
+  std::vector<unsigned char> user = running_user();
+  PSID sid = sid_of(user);
+  if (sid == nullptr) return kShellAccount;
   wchar_t name[256];
   wchar_t domain[256];
   DWORD name_size = 256;
@@ -73,6 +99,37 @@ std::string running_account() {
   std::string account = "*" + utf8_text(text);
   LocalFree(text);
   return account;
+}
+
+HANDLE open_for_reading(const std::string &path, DWORD flags) {
+  // GENERIC_READ holds READ_CONTROL, which GetSecurityInfo needs.
+  return CreateFileW(openable_path(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                     flags, nullptr);
+}
+
+bool is_reparse_point(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(handle, &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// The file at `path`, never through a link (a reparse point) unless the
+// caller, SYSTEM or Administrators own it. The name is looked up a second
+// time to follow such a link: someone who may change the folder meanwhile
+// could put another file there, which is then judged as any other.
+HANDLE open_judged(const std::string &path, FileText &verdict) {
+  HANDLE handle = open_for_reading(path, FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE || !is_reparse_point(handle)) return handle;
+  std::vector<unsigned char> user = running_user();
+  PSECURITY_DESCRIPTOR link = security_of(handle);
+  const bool trusted = link != nullptr && owned_by_trusted(link, sid_of(user));
+  LocalFree(link);
+  CloseHandle(handle);
+  if (!trusted) {
+    verdict.standing = Standing::foreign_link;
+    return INVALID_HANDLE_VALUE;
+  }
+  return open_for_reading(path, FILE_ATTRIBUTE_NORMAL);
 }
 
 } // namespace
@@ -104,21 +161,27 @@ std::string environment_value(const char *name) {
 }
 
 FileText read_regular_file(const std::string &path, Contents contents) {
-  // GENERIC_READ holds READ_CONTROL, which GetSecurityInfo needs.
-  HANDLE handle = CreateFileW(openable_path(path).c_str(), GENERIC_READ, kShareAll, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return failed(GetLastError());
+  const bool judged = contents != Contents::mail_server_settings;
   FileText file;
+  HANDLE handle = judged ? open_judged(path, file) : open_for_reading(path, FILE_ATTRIBUTE_NORMAL);
+  if (file.standing != Standing::trusted) return file;
+  if (handle == INVALID_HANDLE_VALUE) return failed(GetLastError());
   if (!is_regular_file(handle)) {
     file.error = kNotARegularFile;
   } else {
-    file.exposure = exposure_of(handle);
+    PSECURITY_DESCRIPTOR descriptor = security_of(handle);
+    file.exposure = exposure_of(descriptor);
+    if (judged) file.standing = standing_of(descriptor);
+    LocalFree(descriptor);
   }
-  const bool withheld = contents == Contents::secret && file.exposure != Exposure::owner_only;
+  const bool withheld = file.standing != Standing::trusted ||
+                        (contents == Contents::secret && file.exposure != Exposure::owner_only);
+  const std::size_t limit = read_limit(contents);
   char block[4096];
-  while (file.error.empty() && !withheld) {
+  while (file.error.empty() && !withheld && file.text.size() < limit) {
+    const DWORD wanted = static_cast<DWORD>(std::min(sizeof block, limit - file.text.size()));
     DWORD count = 0;
-    if (!ReadFile(handle, block, sizeof block, &count, nullptr)) {
+    if (!ReadFile(handle, block, wanted, &count, nullptr)) {
       file = failed(GetLastError());
     } else if (count == 0) {
       break;
@@ -137,6 +200,25 @@ std::string closing_command(const std::string &path) {
   return "icacls \"" + path +
          "\" /inheritance:r /remove:g *S-1-1-0 *S-1-5-11 *S-1-5-32-545 /grant:r \"" +
          running_account() + ":R\"";
+}
+
+std::string mending_command(const std::string &path, const FileText &file) {
+  switch (file.standing) {
+  case Standing::foreign_link:
+    return "del \"" + path + "\"";
+  case Standing::foreign_owner:
+    return "icacls \"" + path + "\" /setowner \"" + running_account() + "\"";
+  case Standing::written_by_others:
+    // Inherited entries become the file's own, so that the grants of
+    // Everyone, Authenticated Users and Users can go; Users may read again.
+    return "icacls \"" + path +
+           "\" /inheritance:d /remove:g *S-1-1-0 *S-1-5-11 *S-1-5-32-545 /grant *S-1-5-32-545:R";
+  case Standing::foreign_folder: // no folder is judged on Windows
+  case Standing::open_folder:
+  case Standing::trusted:
+    break;
+  }
+  return {};
 }
 
 } // namespace platform

@@ -14,7 +14,11 @@ which both OpenSSL and Wine's crypt32 read. In the Windows tree this runs
 against quillrun.exe under Wine, which finds quillrun.ini through QUILLRUN_INI.
 """
 
+import atexit
 import base64
+import os
+import shutil
+import tempfile
 import unittest
 
 import pki
@@ -27,6 +31,7 @@ USER, PASSWORD = b"alice", b"s3cret-Pw_7"
 MAILBOX, TOKEN = b"alice@example.org", b"ya29.a0-token"  # the XOAUTH2 login, its access token
 LOGINS = {USER.decode(): PASSWORD.decode(), MAILBOX.decode(): TOKEN.decode()}
 SECRET_FILE = "secret"  # in the working directory, holding PASSWORD
+PRIVATE_FILE = "private"  # in the working directory, another secret of the caller's
 PRIVATE_CA = "private-ca.pem"  # in the working directory, holding pki's root nobody else trusts
 PORT = {"starttls": 587, "implicit": 465}
 
@@ -55,19 +60,20 @@ STARTTLS_SETTINGS = ["tls starttls", "user alice", f"password_file {SECRET_FILE}
 
 
 def case(settings, tls="starttls", leaf="good", sent_with="", argv=("a@b",), stdin=MSG, modes=None,
-         server="aiosmtpd", **kw):
-    """quillrun with a quillrun.ini of the lines `settings`, to `server` on
-    `tls`'s port, which sends pki's `leaf` with its chain (and `sent_with`)
-    and takes LOGINS. SECRET_FILE is private to its owner, as it must be."""
+         server="aiosmtpd", ini=QUILLRUN_INI, files=None, **kw):
+    """quillrun with a quillrun.ini of the lines `settings` at `ini` (None:
+    one made before), to `server` on `tls`'s port, which sends pki's `leaf`
+    with its chain (and `sent_with`) and takes LOGINS; `files` besides.
+    SECRET_FILE is private to its owner, as it must be."""
     p = pki.get()
     return Case(argv=["quillrun", *argv], stdin=stdin, server=server, port=PORT[tls],
                 tls={"mode": tls, "cert": p.served[leaf] + sent_with, "key": p.keys[leaf]}, logins=LOGINS,
                 trusted=p.root,
-                files={QUILLRUN_INI: "".join(s + "\n" for s in settings),
+                files={**({} if settings is None else {ini: "".join(s + "\n" for s in settings)}),
                        SECRET_FILE: PASSWORD.decode() + "\nnot the secret: only the first line is\n",
-                       PRIVATE_CA: p.other_root},
+                       PRIVATE_CA: p.other_root, **(files or {})},
                 modes={SECRET_FILE: 0o600, **(modes or {})},
-                env={"QUILLRUN_INI": QUILLRUN_INI} if WRAPPED else {}, **kw)
+                env={"QUILLRUN_INI": ini} if WRAPPED or ini != QUILLRUN_INI else {}, **kw)
 
 
 def scripted(settings, script):
@@ -314,11 +320,73 @@ if not WRAPPED:
         case(STARTTLS_SETTINGS, modes={SECRET_FILE: 0o644}),
         f"-ERR No password for alice: {SECRET_FILE} may be read by others (chmod 600 {SECRET_FILE})\n".encode())
 
+# Settings someone else may have written would run their password_command
+# as the caller: refused, with the command that mends them.
+# Wine gives mode 0666 an access list that lets Everyone write.
+OPEN_FOLDER = "/tmp/open"
+UNGRANT = (f'icacls "{QUILLRUN_INI}" /inheritance:d /remove:g *S-1-1-0 *S-1-5-11 *S-1-5-32-545 '
+           f'/grant *S-1-5-32-545:R' if WRAPPED else f"chmod go-w {QUILLRUN_INI}")
+ROWS["ini_others_may_write_refused"] = refused(
+    case(STARTTLS_SETTINGS, modes={QUILLRUN_INI: 0o666}),
+    f"-ERR {QUILLRUN_INI}: may be written by others ({UNGRANT})\n".encode())
+if not WRAPPED:
+    ROWS["ini_in_a_folder_others_may_write_refused"] = refused(
+        case(STARTTLS_SETTINGS, ini=f"{OPEN_FOLDER}/quillrun.ini", dirs=[OPEN_FOLDER], modes={OPEN_FOLDER: 0o777}),
+        f"-ERR {OPEN_FOLDER}/quillrun.ini: is in a folder others may write "
+        f"(chmod go-w {OPEN_FOLDER}, or chmod +t {OPEN_FOLDER})\n".encode())
+
+# Files of another user: made before the namespaces, by real root, outside
+# the sandbox's tmpfs; inside, where root alone is mapped, their owner shows
+# as nobody (to Wine as well). The link points at a private file of the
+# caller's in the case. Wine names its account by SID alone.
+OTHER_UID = 12345
+OTHERS = None
+if os.geteuid() == 0:
+    OTHERS = tempfile.mkdtemp(prefix="quillrun-e2e-others-", dir="/var/tmp")
+    atexit.register(shutil.rmtree, OTHERS, ignore_errors=True)
+    os.chmod(OTHERS, 0o755)
+    with open(f"{OTHERS}/quillrun.ini", "w") as f:
+        f.write("".join(s + "\n" for s in STARTTLS_SETTINGS))
+    os.chown(f"{OTHERS}/quillrun.ini", OTHER_UID, OTHER_UID)
+    OWN = (f'icacls "{OTHERS}/quillrun.ini" /setowner "*S-1-5-21-0-0-0-1000"' if WRAPPED
+           else f"chown root {OTHERS}/quillrun.ini")
+    ROWS["ini_of_another_user_refused"] = refused(
+        case(None, ini=f"{OTHERS}/quillrun.ini"),
+        f"-ERR {OTHERS}/quillrun.ini: belongs to another user ({OWN})\n".encode())
+if OTHERS and not WRAPPED:
+    os.symlink(f"/run/e2e/cwd/{PRIVATE_FILE}", f"{OTHERS}/secret-link")
+    os.lchown(f"{OTHERS}/secret-link", OTHER_UID, OTHER_UID)
+    ROWS["password_file_linked_by_another_user_refused"] = refused(
+        case(["tls starttls", "user alice", f"password_file {OTHERS}/secret-link"],
+             files={PRIVATE_FILE: "another secret of the caller's\n"}, modes={PRIVATE_FILE: 0o600}),
+        f"-ERR No password for alice: {OTHERS}/secret-link is a link another user made "
+        f"(rm {OTHERS}/secret-link)\n".encode())
+
+FOREIGN = "files of another user are made by real root outside the namespaces"
+LINUX_FOLDERS = "Windows judges no folder"
+WINE_LINKS = "Wine opens a Linux link as its target, never as a reparse point; owned_by_trusted has unit rows"
+
 
 class Submission(table(ROWS)):
     if WRAPPED:
         @unittest.skip(WINE_MODES)
         def test_secret_file_readable_by_others_refused(self):
+            pass
+
+        @unittest.skip(LINUX_FOLDERS)
+        def test_ini_in_a_folder_others_may_write_refused(self):
+            pass
+
+        @unittest.skip(WINE_LINKS)
+        def test_password_file_linked_by_another_user_refused(self):
+            pass
+    if OTHERS is None:
+        @unittest.skip(FOREIGN)
+        def test_ini_of_another_user_refused(self):
+            pass
+    if OTHERS is None and not WRAPPED:
+        @unittest.skip(FOREIGN)
+        def test_password_file_linked_by_another_user_refused(self):
             pass
 
 

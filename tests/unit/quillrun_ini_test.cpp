@@ -286,6 +286,40 @@ TEST(ReadQuillrunIni, APasswordIsJudgedByTheOpeningItWasReadInNeverASecondLook) 
     EXPECT_EQ(secret.secret, row.failure.empty() ? "x" : "");
   }
 }
+
+TEST(ReadQuillrunIni, OneOthersMayHaveWrittenOrTooLargeIsASettingsFault) {
+  unit::ScratchDirectory scratch;
+  const std::string folder = scratch.file("open");
+  const std::string path = folder + "/quillrun.ini";
+  std::filesystem::create_directory(folder);
+  struct Row {
+    const char *name;
+    mode_t mode;
+    mode_t folder_mode;
+    std::string text;
+    std::string failure;
+  };
+  const std::vector<Row> rows = {
+      {"others may write it", 0666, 0755, "host h\n",
+       path + ": may be written by others (chmod go-w " + path + ")"},
+      {"in a folder others may write", 0644, 0777, "host h\n",
+       path + ": is in a folder others may write (chmod go-w " + folder + ", or chmod +t " +
+           folder + ")"},
+      {"64 KiB", 0644, 0755, std::string(64 * 1024, '#'), ""},
+      {"larger than 64 KiB", 0644, 0755, std::string(64 * 1024 + 1, '#'),
+       path + ": larger than 64 KiB"},
+  };
+  NamedSettings named(path);
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    unit::write_file(path, row.text);
+    ASSERT_EQ(chmod(path.c_str(), row.mode), 0);
+    ASSERT_EQ(chmod(folder.c_str(), row.folder_mode), 0);
+    IniRead read = read_quillrun_ini();
+    EXPECT_EQ(read.failure, row.failure);
+    EXPECT_EQ(read.ini.found, row.failure.empty());
+  }
+}
 #endif
 
 } // namespace

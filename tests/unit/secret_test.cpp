@@ -61,6 +61,11 @@ TEST(ReadSecret, TheFirstLineOfThePasswordFileOrThePasswordItself) {
       {"no line end", "pass", "pass", ""},
       {"a byte order mark is no part of it", "\xEF\xBB\xBFpass\n", "pass", ""},
       {"an empty first line", "\npass\n", "", "the first line of " + path + " is empty"},
+      {"a first line of 16 KiB", std::string(16 * 1024, 'p') + "\n", std::string(16 * 1024, 'p'),
+       ""},
+      {"a first line longer than 16 KiB", std::string(16 * 1024 + 1, 'p'), "",
+       "longer than 16 KiB"},
+      {"long lines after a short first line", "pass\n" + std::string(40 * 1024, 'x'), "pass", ""},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
@@ -151,6 +156,35 @@ TEST(ReadSecret, APasswordFileOthersMayReadOrWriteIsRefused) {
     SecretRead read = secret_of("password_file " + path + "\n", "/etc/quillrun.ini");
     EXPECT_EQ(read.failure, row.failure);
     EXPECT_EQ(read.secret, row.failure.empty() ? "pass" : "");
+  }
+}
+
+TEST(ReadSecret, APasswordFileIsTheCallersOrRootsNeverThroughAnothersLink) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root may give a file away";
+  constexpr uid_t kOther = 12345;
+  unit::ScratchDirectory scratch;
+  const std::string path = scratch.file("secret");
+  const std::string other = scratch.file("other-secret");
+  write_owner_only(other, "not this one\n");
+  struct Row {
+    const char *name;
+    bool link; ///< a link to `other`, else a file holding "pass"
+    std::string failure;
+  };
+  const std::vector<Row> rows = {
+      {"another user's file", false, path + " belongs to another user (chown root " + path + ")"},
+      {"another user's link to the caller's other secret", true,
+       path + " is a link another user made (rm " + path + ")"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::remove(path);
+    if (row.link) std::filesystem::create_symlink(other, path);
+    if (!row.link) write_owner_only(path, "pass\n");
+    ASSERT_EQ(lchown(path.c_str(), kOther, 0), 0);
+    SecretRead read = secret_of("password_file " + path + "\n", "/etc/quillrun.ini");
+    EXPECT_EQ(read.failure, row.failure);
+    EXPECT_EQ(read.secret, "");
   }
 }
 

@@ -10,6 +10,7 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace platform {
@@ -35,7 +36,7 @@ TEST(ReadRegularFile, ReadsARegularFileWholeAndNothingElse) {
   const std::string link = scratch.file("link");
   std::filesystem::create_symlink(config, link);
   rows.push_back({"a FIFO, never waited on", fifo, ""});
-  // The mail server's configuration may be a link its administrator made.
+  // A link the caller made, as the mail server's administrator may have.
   rows.push_back({"a link, followed", link, "g_work x\n"});
 #endif
   for (const Row &row : rows) {
@@ -64,12 +65,152 @@ TEST(ReadRegularFile, TellsWhoElseMayReachTheFileAndLeavesAnExposedSecretUnread)
   for (const Row &row : rows) {
     SCOPED_TRACE(row.mode);
     ASSERT_EQ(chmod(path.c_str(), row.mode), 0);
-    const FileText settings = read_regular_file(path, Contents::settings);
+    // Read whole when not judged, as the mail server's file is.
+    const FileText settings = read_regular_file(path, Contents::mail_server_settings);
     EXPECT_EQ(settings.exposure, row.exposure);
     EXPECT_EQ(settings.text, "pass\n");
     const FileText secret = read_regular_file(path, Contents::secret);
     EXPECT_EQ(secret.exposure, row.exposure);
     EXPECT_EQ(secret.text, row.secret_text);
+  }
+}
+#endif
+
+TEST(ReadRegularFile, ReadsQuillrunIniAndASecretOnlyUpToTheirLimits) {
+  unit::ScratchDirectory scratch;
+  const std::string path = scratch.file("large");
+  unit::write_file(path, std::string(kSettingsLimit + 4096, 'x'));
+  struct Row {
+    Contents contents;
+    std::size_t size;
+  };
+  std::vector<Row> rows = {
+      {Contents::settings, kSettingsLimit + 1},
+      {Contents::mail_server_settings, kSettingsLimit + 4096},
+  };
+#ifndef _WIN32
+  // On Windows the secret's rows are secret_test's, on a file closed to others.
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  rows.push_back({Contents::secret, kSecretLimit + 1});
+#endif
+  for (const Row &row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.contents));
+    const FileText file = read_regular_file(path, row.contents);
+    EXPECT_EQ(file.error, "");
+    EXPECT_EQ(file.text.size(), row.size);
+  }
+}
+
+#ifndef _WIN32
+// Files, folders and links another user holds: the tests run as root, who
+// may give them away; as anyone else those rows are passed over.
+constexpr uid_t kOther = 12345;
+
+TEST(ReadRegularFile, JudgesWhoMayHaveWrittenQuillrunIniOrASecret) {
+  enum class Link { none, callers, others };
+  struct Row {
+    const char *name;
+    mode_t file_mode;
+    uid_t file_owner; ///< 0: the caller
+    mode_t folder_mode;
+    uid_t folder_owner; ///< 0: the caller
+    Link link;
+    Standing standing;
+  };
+  const std::vector<Row> rows = {
+      {"the caller's, others may read", 0644, 0, 0755, 0, Link::none, Standing::trusted},
+      {"its group may write", 0664, 0, 0755, 0, Link::none, Standing::written_by_others},
+      {"others may write", 0646, 0, 0755, 0, Link::none, Standing::written_by_others},
+      {"another user's", 0644, kOther, 0755, 0, Link::none, Standing::foreign_owner},
+      {"in a folder others may write", 0644, 0, 0777, 0, Link::none, Standing::open_folder},
+      {"in a folder its group may write", 0644, 0, 0775, 0, Link::none, Standing::open_folder},
+      {"in a folder with the sticky bit", 0644, 0, 01777, 0, Link::none, Standing::trusted},
+      {"in another user's folder", 0644, 0, 0755, kOther, Link::none, Standing::foreign_folder},
+      {"through the caller's link", 0644, 0, 0755, 0, Link::callers, Standing::trusted},
+      {"through another user's link", 0644, 0, 0755, 0, Link::others, Standing::foreign_link},
+      // The folder of the link's target is judged too.
+      {"through the caller's link into an open folder", 0644, 0, 0777, 0, Link::callers,
+       Standing::open_folder},
+  };
+  const bool root = geteuid() == 0;
+  unit::ScratchDirectory scratch;
+  int number = 0;
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    if (!root && (row.file_owner != 0 || row.folder_owner != 0 || row.link == Link::others)) {
+      continue;
+    }
+    const std::string folder = scratch.file("folder" + std::to_string(++number));
+    const std::string file = folder + "/quillrun.ini";
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    unit::write_file(file, "host h\n");
+    ASSERT_EQ(chmod(file.c_str(), row.file_mode), 0);
+    ASSERT_EQ(chmod(folder.c_str(), row.folder_mode), 0);
+    if (row.file_owner != 0) {
+      ASSERT_EQ(chown(file.c_str(), row.file_owner, 0), 0);
+    }
+    if (row.folder_owner != 0) {
+      ASSERT_EQ(chown(folder.c_str(), row.folder_owner, 0), 0);
+    }
+    std::string named = file;
+    if (row.link != Link::none) {
+      named = scratch.file("link" + std::to_string(number));
+      std::filesystem::create_symlink(file, named);
+      if (row.link == Link::others) {
+        ASSERT_EQ(lchown(named.c_str(), kOther, 0), 0);
+      }
+    }
+    const FileText settings = read_regular_file(named, Contents::settings);
+    EXPECT_EQ(settings.error, "");
+    EXPECT_EQ(settings.standing, row.standing);
+    EXPECT_EQ(settings.text, row.standing == Standing::trusted ? "host h\n" : "");
+    const bool folder_fault =
+        row.standing == Standing::open_folder || row.standing == Standing::foreign_folder;
+    EXPECT_EQ(settings.folder, folder_fault ? folder : "");
+    // The mail server's file is not judged.
+    const FileText server = read_regular_file(named, Contents::mail_server_settings);
+    EXPECT_EQ(server.standing, Standing::trusted);
+    EXPECT_EQ(server.text, "host h\n");
+  }
+}
+
+TEST(ReadRegularFile, ABareNameIsJudgedInTheWorkingFolder) {
+  unit::ScratchDirectory scratch;
+  unit::write_file(scratch.file("quillrun.ini"), "host h\n");
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(scratch.path);
+  ASSERT_EQ(chmod(".", 0777), 0);
+  const FileText open = read_regular_file("quillrun.ini", Contents::settings);
+  ASSERT_EQ(chmod(".", 0755), 0);
+  const FileText closed = read_regular_file("quillrun.ini", Contents::settings);
+  std::filesystem::current_path(before);
+  EXPECT_EQ(open.standing, Standing::open_folder);
+  EXPECT_EQ(open.folder, ".");
+  EXPECT_EQ(closed.standing, Standing::trusted);
+  EXPECT_EQ(closed.text, "host h\n");
+}
+
+TEST(MendingCommand, NamesTheFileOrTheFolderAndTheCaller) {
+  const std::string caller = geteuid() == 0 ? "root" : "";
+  struct Row {
+    Standing standing;
+    std::string command;
+  };
+  const std::vector<Row> rows = {
+      {Standing::trusted, ""},
+      {Standing::foreign_link, "rm d/f"},
+      {Standing::written_by_others, "chmod go-w d/f"},
+      {Standing::open_folder, "chmod go-w d, or chmod +t d"},
+      {Standing::foreign_owner, "chown " + caller + " d/f"},
+      {Standing::foreign_folder, "chown " + caller + " d"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.standing));
+    if (caller.empty() && row.command.starts_with("chown")) continue;
+    FileText file;
+    file.standing = row.standing;
+    file.folder = "d";
+    EXPECT_EQ(mending_command("d/f", file), row.command);
   }
 }
 #endif
