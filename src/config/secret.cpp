@@ -31,10 +31,8 @@ SecretRead from_file(const std::string &path) {
     fault = path + " " + standing_fault(file, path);
   }
   if (!fault.empty()) return refused(fault);
-  // The first line counts, up to its LF: what follows may be as long as it likes.
-  if (file.text.size() > platform::kSecretLimit && file.text.find('\n') == std::string::npos) {
-    return refused(kLongerReason);
-  }
+  // Read one byte past the longest secret: a longer first line is told
+  // below, and what follows the first line may be as long as it likes.
   std::string line = first_line(utf8::without_byte_order_mark(file.text));
   if (line.empty()) return refused("the first line of " + path + " is empty");
   return {line, {}};
@@ -83,7 +81,7 @@ SecretRead read_secret(const QuillrunIni &ini) {
   case SecretSource::none:
     break;
   }
-  if (read.secret.size() > kMaxSecret) return refused("longer than 16 KiB");
+  if (read.secret.size() > platform::kSecretLimit) return refused(kLongerReason);
   return read;
 }
 

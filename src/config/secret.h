@@ -5,16 +5,12 @@
 
 #include "config/quillrun_ini.h"
 
-#include <cstddef>
 #include <string>
 
 namespace config {
 
 /// How long a `password_command` may take before it is ended.
 inline constexpr int kSecretCommandMs = 30 * 1000;
-
-/// The longest secret taken from any source: room for any provider's token.
-inline constexpr std::size_t kMaxSecret = 16 * 1024;
 
 struct SecretRead {
   std::string secret;  ///< empty on failure
@@ -27,8 +23,8 @@ struct SecretRead {
 /// output (run through the system's command interpreter with standard input
 /// and standard error on the null device, ended after kSecretCommandMs; a
 /// non-zero exit is a failure), or `password` itself. An empty line, one
-/// longer than kMaxSecret ("longer than 16 KiB"), or no source given, is a
-/// failure. A file holding a
+/// longer than platform::kSecretLimit ("longer than 16 KiB"), or no source
+/// given, is a failure. A file holding a
 /// secret (the `password_file`, or quillrun.ini when it holds `password`)
 /// is refused when others may read it or anyone but its owner may write it;
 /// on Windows when its access list lets Everyone, Users or Authenticated

@@ -4,6 +4,8 @@
 // belongs to the SMTP client at the other end, and must stay silent).
 #pragma once
 
+#include "platform/settings_file.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -12,7 +14,7 @@ namespace platform {
 
 /// The most of the first line kept: one byte more than any secret may hold,
 /// so that a longer one is told apart.
-inline constexpr std::size_t kMaxFirstLine = 16 * 1024 + 1;
+inline constexpr std::size_t kMaxFirstLine = kSecretLimit + 1;
 
 /// The first line of an output that arrives in blocks.
 struct FirstLine {

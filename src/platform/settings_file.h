@@ -52,7 +52,8 @@ enum class Contents {
 
 /// The most quillrun.ini may hold.
 inline constexpr std::size_t kSettingsLimit = 64 * 1024;
-/// The most a secret file's first line may hold.
+/// The most a secret may hold, from a file or any other source: room for
+/// any provider's access token.
 inline constexpr std::size_t kSecretLimit = 16 * 1024;
 
 /// How many bytes of a file of `contents` are read: one more than its limit,
