@@ -76,9 +76,9 @@ def case(settings, tls="starttls", leaf="good", sent_with="", argv=("a@b",), std
                 env={"QUILLRUN_INI": ini} if WRAPPED or ini != QUILLRUN_INI else {}, **kw)
 
 
-def scripted(settings, script):
+def scripted(settings, script, **kw):
     """quillrun with a quillrun.ini of `settings`, to the scripted server on 587."""
-    return case(settings, server="script", script=script)
+    return case(settings, server="script", script=script, **kw)
 
 
 def both(*checks):
@@ -280,6 +280,13 @@ ROWS = {
     "unknown_key": Row(
         scripted(["tls starttls", "user alice", f"pasword_file {SECRET_FILE}"], {}),
         b"-ERR " + QUILLRUN_INI.encode() + b" line 3: unknown key pasword_file\n", 1, commands=[]),
+    # Bounded: a file and each of its values by what they can use, in little memory.
+    "ten_megabyte_host": Row(
+        scripted(["host " + "h" * 10_000_000], {}, rlimit_as=address_space(64 << 20)),
+        b"-ERR " + QUILLRUN_INI.encode() + b": larger than 64 KiB\n", 1, commands=[]),
+    "host_past_255_bytes": Row(
+        scripted(["host " + "h" * 256], {}),
+        b"-ERR " + QUILLRUN_INI.encode() + b" line 1: host is longer than 255 bytes\n", 1, commands=[]),
 
     # "-bs": quillrun's own failures of TLS and of its settings are its 451s.
     "bs_tls_failure_is_451_4_7_0": Row(
