@@ -47,11 +47,12 @@ struct IniRead {
 
 /// The settings of `text`, the contents of the file `path` (found is set;
 /// the exposure is the caller's to set).
-/// The first unknown key or bad value is the failure: "unknown key KEY",
-/// "KEY has no value", "KEY is given twice", "port must be a number from 1
-/// to 65535", "tls must be starttls, implicit or off", "auth must be plain,
-/// login or xoauth2", "only one of password_file, password_command and
-/// password may be given".
+/// The first unknown key or bad value is the failure: "unknown key KEY"
+/// (KEY cut to 200 bytes), "KEY has no value", "KEY is given twice", "KEY
+/// is longer than N bytes" (past what the key can use), "port must be a
+/// number from 1 to 65535", "tls must be starttls, implicit or off", "auth
+/// must be plain, login or xoauth2", "only one of password_file,
+/// password_command and password may be given".
 IniRead parse_quillrun_ini(std::string_view text, const std::string &path);
 
 /// The settings file: the one QUILLRUN_INI names (when set and not empty),
