@@ -65,13 +65,31 @@ deliver_with_deb() {
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\quillrun'
 environment_key='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
 
-system_path() {
-  wine reg query "$environment_key" /v PATH | tr -d '\r' | sed -n 's/^ *PATH *REG_[A-Z_]* *//p'
+# "wine reg query ARGS", CRs removed. Under load a Wine "reg" now and then
+# printed nothing for a key that is there: an empty answer is asked again.
+reg_query() {
+  for _ in 1 2 3; do
+    answer=$(wine reg query "$@" 2>/dev/null | tr -d '\r') || true
+    [ -z "$answer" ] || break
+  done
+  printf '%s\n' "$answer"
 }
 
-# The value of NAME in the uninstall entry.
+system_path() {
+  reg_query "$environment_key" /v PATH | sed -n 's/^ *PATH *REG_[A-Z_]* *//p'
+}
+
+# The value of NAME in the uninstall entry, as read once by read_uninstall_entry.
 uninstall_value() {
-  wine reg query "$uninstall_key" /v "$1" | tr -d '\r' | sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
+  printf '%s\n' "$uninstall_entry" | sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
+}
+
+read_uninstall_entry() {
+  uninstall_entry=$(reg_query "$uninstall_key")
+  case "$uninstall_entry" in
+  *DisplayName*) ;;
+  *) fail "the uninstall entry could not be read: $uninstall_entry" ;;
+  esac
 }
 
 run_installer() {
@@ -93,6 +111,7 @@ run_installer() {
   found=$(cd "$folder" && ls | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
   [ "$found" = "$expected" ] || fail "installed files: \"$found\", expected \"$expected\""
   [ ! -e "$drive_c/etc" ] || fail "the installer made C:\\etc"
+  read_uninstall_entry
   [ "$(uninstall_value DisplayName)" = quillrun ] || fail "DisplayName: $(uninstall_value DisplayName)"
   [ "$(uninstall_value DisplayVersion)" = "$version" ] ||
     fail "DisplayVersion: $(uninstall_value DisplayVersion), expected $version"
