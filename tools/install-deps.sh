@@ -7,7 +7,7 @@ set -eu
 packages="cmake ninja-build g++ make libgtest-dev python3 python3-aiosmtpd iproute2 util-linux hostname
   g++-mingw-w64-x86-64 wine wine64 libgnutls30 clang clang-format libclang-rt-14-dev
   mandoc nsis lintian dpkg-dev file php-cli php-symfony-mailer php-swiftmailer s-nail
-  libssl-dev openssl sasl2-bin libsasl2-modules"
+  libssl-dev openssl sasl2-bin libsasl2-modules nlohmann-json3-dev"
 missing=""
 for package in $packages; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||

@@ -1,0 +1,37 @@
+// What a token endpoint answers (RFC 6749 5.1, 5.2), read from its JSON.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace oauth {
+
+/// The longest lifetime taken from `expires_in`: a year.
+inline constexpr std::int64_t kLongestLifetime = 365LL * 24 * 60 * 60;
+
+struct TokenAnswer {
+  std::string access_token; ///< empty on failure
+  /// Seconds the token lives: a non-negative integer (a number, or a string
+  /// of digits as some providers send), at most kLongestLifetime; 0 when
+  /// absent or not such a number: then the token is not kept for later.
+  std::int64_t expires_in = 0;
+  std::string refresh_token; ///< a rotated refresh token; empty when none came
+  /// Why no token, in words for "Token request to HOST failed: REASON";
+  /// empty when there is one.
+  std::string failure;
+};
+
+/// Judges the answer: HTTP `status` with `body`.
+/// - A JSON object with a string `error` (any status): "ERROR: DESCRIPTION",
+///   DESCRIPTION the first line of `error_description` (just "ERROR" when it
+///   has none), each cut to 300 bytes and every control byte dropped.
+/// - Status 200 with a JSON object whose `access_token` is a string of 1 to
+///   16 KiB of printable ASCII (0x21 to 0x7E, which the token's base64 and
+///   the XOAUTH2 framing can carry): the token; `refresh_token` likewise or
+///   ignored.
+/// - Otherwise: "HTTP STATUS" and a reason: "HTTP 500, not JSON", "HTTP
+///   200, no access_token", "HTTP 200, access_token not usable".
+TokenAnswer parse_token_answer(int status, std::string_view body);
+
+} // namespace oauth
