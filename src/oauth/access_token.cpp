@@ -58,10 +58,13 @@ AccessToken access_token(const Grant &grant, const std::string &user, const std:
   if (!answer.failure.empty()) return {{}, false, std::move(answer.failure)};
   if (cached) {
     CachedToken record{grant.token_url, grant.client_id, grant.scope, user, {}, answer.access_token,
-                       now + answer.expires_in, answer.refresh_token};
+                       now + answer.expires_in, {}};
     if (grant.type == GrantType::refresh_token) {
+      // A provider that does not rotate leaves the last one in force.
       record.issued_from = secret;
-      if (record.refresh_token.empty() && rotated) record.refresh_token = cache.record->refresh_token;
+      record.refresh_token = !answer.refresh_token.empty() ? answer.refresh_token
+                             : rotated ? cache.record->refresh_token
+                                       : std::string();
     }
     keep(grant.cache_path, record);
   }
