@@ -289,6 +289,14 @@ TlsMode tls_for_port(int port) {
   return TlsMode::off;
 }
 
+// Settings refused at line `number`: nothing of them may be used, least of
+// all a grant that would send the secret somewhere.
+IniRead refused(IniRead read, int number, const std::string &reason) {
+  read.ini.oauth.token_url.clear();
+  read.failure = read.ini.path + " line " + std::to_string(number) + ": " + reason;
+  return read;
+}
+
 } // namespace
 
 IniRead parse_quillrun_ini(std::string_view text, const std::string &path) {
@@ -303,20 +311,13 @@ IniRead parse_quillrun_ini(std::string_view text, const std::string &path) {
     text.remove_prefix(std::min(end + 1, text.size()));
     if (passed_over(line)) continue;
     std::string reason = take_line(line, number, read.ini, given);
-    if (!reason.empty()) {
-      read.failure = path + " line " + std::to_string(number) + ": " + reason;
-      return read;
-    }
+    if (!reason.empty()) return refused(std::move(read), number, reason);
   }
   if (line_of(given, "tls") == 0) {
     read.ini.submission.tls = tls_for_port(read.ini.port);
   }
   const Misfit misfit = oauth_misfit(read.ini, given);
-  if (misfit.line != 0) {
-    read.ini.oauth.token_url.clear();
-    read.failure = path + " line " + std::to_string(misfit.line) + ": " + misfit.reason;
-    return read;
-  }
+  if (misfit.line != 0) return refused(std::move(read), misfit.line, misfit.reason);
   if (mints_token(read.ini)) {
     read.ini.submission.auth = AuthMethod::xoauth2;
     if (line_of(given, "oauth2_tenant") != 0 && line_of(given, "oauth2_scope") == 0) {

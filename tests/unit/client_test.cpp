@@ -153,8 +153,8 @@ TEST(OpenSubmission, StopsBeforeAnythingGoesThatShouldNot) {
     Fault fault;
     std::string sent;
   };
-  const Submission login{TlsMode::off, "", "u", "pw", AuthMethod::offered};
-  const Submission starttls{TlsMode::starttls, "", "u", "pw", AuthMethod::offered};
+  const Submission login{TlsMode::off, "", "u", "pw", AuthMethod::offered, {}};
+  const Submission starttls{TlsMode::starttls, "", "u", "pw", AuthMethod::offered, {}};
   Submission xoauth2 = login;
   xoauth2.auth = AuthMethod::xoauth2;
   Submission by_login = login;
@@ -344,7 +344,7 @@ TEST(LogIn, NoReplyShowsAnyFormOfTheSecret) {
     ASSERT_EQ(open_session(client, "mx", 25, false, "").fault, Fault::none);
     client.address = platform::numeric_ipv4("127.0.0.1");
     const Outcome login =
-        open_submission(client, "me", {TlsMode::off, "", user, secret, row.auth}).outcome;
+        open_submission(client, "me", {TlsMode::off, "", user, secret, row.auth, {}}).outcome;
     ASSERT_EQ(login.fault, Fault::login_refused);
     const std::string shown = fault_text(client, login) + login.reply.text;
     EXPECT_NE(shown.find("<hidden>"), std::string::npos) << shown;
