@@ -158,6 +158,16 @@ constexpr Key kKeys[] = {
      [](std::string_view value, QuillrunIni &ini) {
        return take_secret(ini, SecretSource::inline_text, value);
      }},
+    {"log_directory", platform::kLongestPath,
+     [](std::string_view value, QuillrunIni &ini) {
+       ini.log_directory = value;
+       return std::string();
+     }},
+    {"log_file", platform::kLongestPath,
+     [](std::string_view value, QuillrunIni &ini) {
+       ini.log_file = value;
+       return std::string();
+     }},
     {"oauth2_grant", kLongestWord,
      [](std::string_view value, QuillrunIni &ini) {
        std::optional<oauth::GrantType> grant = word_value(kGrantWords, value);

@@ -41,6 +41,11 @@ struct QuillrunIni {
   /// the secret source then yields the grant's own secret. Its token_url is
   /// empty when no token is to be minted.
   oauth::Grant oauth;
+  /// `log_directory`: where quillrun.log and quillrun.debug go; empty: the
+  /// current directory.
+  std::string log_directory;
+  /// `log_file`: the outcome log, a line for each message; empty: none.
+  std::string log_file;
 };
 
 /// Whether quillrun.ini asks quillrun to mint the login's token itself.

@@ -54,4 +54,10 @@ void remove_spool_file(SpoolFile &spool) {
   spool.file = nullptr;
 }
 
+long long spool_size(std::FILE *file) {
+  if (std::fseek(file, 0, SEEK_END) != 0) return -1;
+  const long long size = std::ftell(file);
+  return std::fseek(file, 0, SEEK_SET) == 0 ? size : -1;
+}
+
 } // namespace intake

@@ -28,4 +28,8 @@ SpoolFile create_spool_file(const std::string &work_directory);
 /// Removes the spool file and closes it.
 void remove_spool_file(SpoolFile &spool);
 
+/// The bytes of the message in `file`, a spool file at its start, where it
+/// is left; -1 when they cannot be told.
+long long spool_size(std::FILE *file);
+
 } // namespace intake

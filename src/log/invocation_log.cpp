@@ -1,5 +1,6 @@
 #include "log/invocation_log.h"
 
+#include "log/log_folder.h"
 #include "platform/named_file.h"
 
 #include <cstdio>
@@ -27,6 +28,12 @@ void append_escaped(std::string_view text, std::string &record) {
 
 } // namespace
 
+std::string escaped(std::string_view text) {
+  std::string shown;
+  append_escaped(text, shown);
+  return shown;
+}
+
 std::string invocation_record(std::string_view ctime_text, std::string_view default_sender,
                               const std::vector<std::string> &args) {
   std::string record(ctime_text);
@@ -43,7 +50,7 @@ std::string invocation_record(std::string_view ctime_text, std::string_view defa
 
 void append_invocation_record(std::time_t start, std::string_view default_sender,
                               const std::vector<std::string> &args) {
-  std::FILE *file = platform::open_log_file(kInvocationLogName);
+  std::FILE *file = platform::open_log_file(log_path(kInvocationLogName).c_str());
   if (file == nullptr) return;
   const char *ctime_text = std::ctime(&start);
   const std::string record =

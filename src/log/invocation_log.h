@@ -11,6 +11,10 @@ namespace logs {
 
 inline constexpr const char *kInvocationLogName = "quillrun.log";
 
+/// `text` with every control byte made visible as the record shows it:
+/// CR as "\r", LF as "\n", any other byte below 0x20 and 0x7F as "\xHH".
+std::string escaped(std::string_view text);
+
 /// The record: `ctime_text` (which ends with its own line feed), a space, the
 /// default sender and a space, each argument followed by a space, a line feed.
 /// Every control byte of the sender and the arguments is made visible, so
@@ -22,7 +26,7 @@ std::string invocation_record(std::string_view ctime_text, std::string_view defa
                               const std::vector<std::string> &args);
 
 /// Appends the record for a run started at `start` to the invocation log in
-/// the current directory; a log that cannot be opened is skipped silently.
+/// the log folder; a log that cannot be opened is skipped silently.
 void append_invocation_record(std::time_t start, std::string_view default_sender,
                               const std::vector<std::string> &args);
 

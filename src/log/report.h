@@ -3,6 +3,7 @@
 // every message it met.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace logs {
@@ -13,6 +14,10 @@ void send_reports_to_debug_log();
 
 /// Prints `message` (which brings its own line feed) on standard output.
 void report(std::string_view message);
+
+/// The last message printed in this run, without its line feeds; empty
+/// when none was.
+std::string last_report();
 
 /// Prints "NAME: reason" for the system error `error_number` on standard
 /// error, as perror does.

@@ -8,6 +8,8 @@
 #include "io/block_reader.h"
 #include "log/debug_log.h"
 #include "log/invocation_log.h"
+#include "log/log_folder.h"
+#include "log/outcome_log.h"
 #include "log/report.h"
 #include "main/address_checks.h"
 #include "main/command_line.h"
@@ -70,13 +72,23 @@ std::vector<std::string> envelope_forms(const intake::RecipientList &list) {
   return forms;
 }
 
-int deliver_message(CommandLine &line) {
-  platform::end_run_on_interrupt();
-  Surroundings around;
+std::vector<logs::RecipientVerdict> verdicts_of(const std::vector<std::string> &recipients,
+                                                const std::vector<std::string> &replies) {
+  std::vector<logs::RecipientVerdict> verdicts;
+  for (std::size_t i = 0; i < recipients.size(); ++i) {
+    verdicts.push_back({recipients[i], i < replies.size() ? replies[i] : std::string()});
+  }
+  return verdicts;
+}
+
+// The delivery run after its settings: the message taken in and handed
+// over, what became of it noted in `outcome`.
+int hand_over(CommandLine &line, Surroundings &around, logs::MessageOutcome &outcome) {
   RunSettings &settings = line.settings;
   if (line.recipients.entries.empty()) settings.extract_recipients = true;
   const std::string to_value = intake::join_recipients(line.recipients);
   settings.sender = completed_sender(around, settings.sender);
+  outcome.sender = intake::envelope_sender(settings.sender, settings.envelope_sender_override);
   if (auto refusal = refusal_of_addresses(settings, line.recipients)) {
     logs::report(*refusal);
     return kFailure;
@@ -98,29 +110,50 @@ int deliver_message(CommandLine &line) {
   if (take_in_message(line, to_value, spool,
                       smtp::extended(setup.submission) ? &eight_bit : nullptr)) {
     const std::vector<std::string> recipients = envelope_forms(line.recipients);
-    const smtp::DeliveryRequest request{.server_host = server_host(around, settings),
-                                        .port = server_port(around),
+    outcome.user = setup.submission.user;
+    outcome.size = intake::spool_size(spool.file);
+    const smtp::DeliveryRequest request{.server_host = outcome.server,
+                                        .port = outcome.port,
                                         .helo_argument = intake::helo_argument(settings.sender),
-                                        .envelope_sender = intake::envelope_sender(
-                                            settings.sender, settings.envelope_sender_override),
+                                        .envelope_sender = outcome.sender,
                                         .recipients = &recipients,
                                         .spool = spool.file,
                                         .spool_name = spool.name,
                                         .eight_bit = eight_bit,
                                         .submission = std::move(setup.submission)};
     smtp::Client client;
-    delivered = smtp::deliver(client, request);
+    smtp::Handover handover = smtp::deliver(client, request);
+    delivered = handover.delivered;
+    outcome.tls = client.tls_version;
+    outcome.recipients = verdicts_of(recipients, handover.verdicts);
+    outcome.final_reply = std::move(handover.final_reply);
   }
   intake::remove_spool_file(spool);
   return delivered ? kSuccess : kFailure;
 }
 
-int run_smtp_session(const RunSettings &settings) {
+int deliver_message(CommandLine &line, config::IniRead settings_file) {
+  platform::end_run_on_interrupt();
+  Surroundings around{.quillrun_ini = std::move(settings_file), .known_host_name = {}};
+  logs::MessageOutcome outcome;
+  outcome.server = server_host(around, line.settings);
+  outcome.port = server_port(around);
+  outcome.status = hand_over(line, around, outcome);
+  const std::string &log_file = around.quillrun_ini.ini.log_file;
+  if (!log_file.empty()) {
+    outcome.time = std::time(nullptr);
+    if (outcome.status != kSuccess) outcome.failure = logs::last_report();
+    logs::append_outcome(log_file, outcome);
+  }
+  return outcome.status;
+}
+
+int run_smtp_session(const RunSettings &settings, config::IniRead settings_file) {
   // Standard output is the session's; what would be printed goes to the
   // debug log, and nothing at all to standard error.
   logs::send_reports_to_debug_log();
   platform::end_run_on_interrupt();
-  Surroundings around;
+  Surroundings around{.quillrun_ini = std::move(settings_file), .known_host_name = {}};
   SubmissionSetup setup = submission_setup(around);
   smtp_server::SessionSettings session{.server_host = server_host(around, settings),
                                        .port = server_port(around),
@@ -129,7 +162,8 @@ int run_smtp_session(const RunSettings &settings) {
                                        .work_directory = around.mail_server.work_directory,
                                        .submission = std::move(setup.submission),
                                        .unusable = std::move(setup.unusable),
-                                       .refusal = {}};
+                                       .refusal = {},
+                                       .log_file = around.quillrun_ini.ini.log_file};
   RunSettings checked = settings;
   checked.sender = session.sender;
   if (auto refusal = refusal_of_addresses(checked, {})) {
@@ -149,6 +183,10 @@ int run(const std::vector<std::string> &args) {
   const std::time_t start = std::time(nullptr);
   smtp::start_sockets();
   const std::string sender = intake::default_sender(std::getenv("USERNAME"));
+  // quillrun.ini first: it may say where the logs go. Settings that cannot
+  // be used leave them where they always were.
+  config::IniRead settings_file = config::read_quillrun_ini();
+  if (settings_file.failure.empty()) logs::set_log_folder(settings_file.ini.log_directory);
   logs::append_invocation_record(start, sender, args);
 
   const std::string program = args.empty() ? std::string() : args.front();
@@ -161,7 +199,9 @@ int run(const std::vector<std::string> &args) {
   CommandLine line = parse_command_line(args, sender);
   logs::set_debug_mode(line.settings.debug);
   // Recipient arguments mean nothing to a session, nor do their messages.
-  if (line.mode == RunMode::smtp_session) return run_smtp_session(line.settings);
+  if (line.mode == RunMode::smtp_session) {
+    return run_smtp_session(line.settings, std::move(settings_file));
+  }
   logs::report(line.messages);
   switch (line.mode) {
   case RunMode::queue_reply:
@@ -178,7 +218,7 @@ int run(const std::vector<std::string> &args) {
   case RunMode::delivery:
     break;
   }
-  return deliver_message(line);
+  return deliver_message(line, std::move(settings_file));
 }
 
 } // namespace invocation

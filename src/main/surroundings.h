@@ -16,7 +16,7 @@ namespace invocation {
 
 struct Surroundings {
   config::MailServerConfig mail_server = config::read_mail_server_config();
-  config::IniRead quillrun_ini = config::read_quillrun_ini();
+  config::IniRead quillrun_ini; ///< read once, at the start of the run
   std::optional<std::string> known_host_name;
 };
 

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -13,6 +15,16 @@ namespace platform {
 /// Windows a reparse point). nullptr when it cannot be opened so or is not a
 /// regular file.
 std::FILE *open_log_file(const char *path);
+
+/// The file `name` in `folder` (the system's separator between them, none
+/// added after one already there); `name` alone when `folder` is empty.
+std::string path_in(const std::string &folder, const std::string &name);
+
+/// `text` ready for a log opened by open_log_file, each line ending as the
+/// system's text files do once written: on Windows, where the file is in
+/// text mode and turns every LF into CR LF, a CR LF of the dialogue loses
+/// its CR (never CR CR LF); elsewhere unchanged.
+std::string log_lines(std::string_view text);
 
 /// `path` opened for writing and emptied, created when missing. Never through
 /// a symbolic link or reparse point; nullptr unless it is a regular file.

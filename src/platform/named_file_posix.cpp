@@ -28,6 +28,13 @@ std::FILE *open_log_file(const char *path) {
                       "a");
 }
 
+std::string path_in(const std::string &folder, const std::string &name) {
+  if (folder.empty()) return name;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::string log_lines(std::string_view text) { return std::string(text); }
+
 std::FILE *open_pid_file(const char *path) {
   std::FILE *file =
       regular_file(open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | kNeverWait, 0644), "w");

@@ -1,5 +1,6 @@
 #include "platform/named_file.h"
 #include "platform/owner_only_win32.h"
+#include "platform/text_win32.h"
 
 #include <windows.h>
 
@@ -37,7 +38,7 @@ std::FILE *as_stream(HANDLE handle, int flags, const char *mode) {
 
 // Opened, or created, without following a reparse point at the name.
 HANDLE open_own_name(const char *path, DWORD access, SECURITY_ATTRIBUTES *created_as) {
-  return CreateFileA(path, access, kShareAll, created_as, OPEN_ALWAYS,
+  return CreateFileW(openable_path(path).c_str(), access, kShareAll, created_as, OPEN_ALWAYS,
                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
@@ -49,6 +50,21 @@ std::FILE *open_log_file(const char *path) {
   if (owner_only == nullptr) return nullptr;
   // FILE_APPEND_DATA alone: every write goes to the end, whoever else appends.
   return as_stream(open_own_name(path, FILE_APPEND_DATA, owner_only), _O_APPEND | _O_TEXT, "at");
+}
+
+std::string path_in(const std::string &folder, const std::string &name) {
+  if (folder.empty()) return name;
+  const char last = folder.back();
+  return last == '\\' || last == '/' ? folder + name : folder + "\\" + name;
+}
+
+std::string log_lines(std::string_view text) {
+  std::string lines;
+  lines.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lines += text[i];
+  }
+  return lines;
 }
 
 std::FILE *open_pid_file(const char *path) {

@@ -43,6 +43,7 @@ struct Client {
   std::string server;        ///< the host as connected to, lower-cased: the name TLS checks
   int port = 0;              ///< the port as configured
   std::uint32_t address = 0; ///< the address connected to, network byte order
+  std::string tls_version;   ///< the TLS version negotiated ("TLSv1.3"); empty without TLS
   /// Every form of the login's secret as it crossed the connection: shown
   /// as "<hidden>" in every reply read from then on.
   std::vector<std::string> secrets;

@@ -77,13 +77,15 @@ std::optional<Reply> judged(const Client &client, Outcome outcome, Step step, Ch
 
 enum class Offered { accepted, none_accepted, run_ended };
 
-Offered offer_recipients(Client &client, const std::vector<std::string> &recipients) {
+Offered offer_recipients(Client &client, const std::vector<std::string> &recipients,
+                         Handover &handover) {
   bool accepted = false;
   for (const std::string &recipient : recipients) {
     auto reply =
         judged(client, command(client, "RCPT TO:" + recipient + "\r\n", client.limits.reply),
                Step::other, Check::none);
     if (!reply) return Offered::run_ended;
+    handover.verdicts.push_back(first_line(*reply));
     if (reply->code == kRecipientAccepted) {
       accepted = true;
     } else {
@@ -94,10 +96,11 @@ Offered offer_recipients(Client &client, const std::vector<std::string> &recipie
 }
 
 // The message after an accepted DATA, then "." and QUIT.
-bool send_message(Client &client, const DeliveryRequest &request) {
+bool send_message(Client &client, const DeliveryRequest &request, Handover &handover) {
   io::BlockReader spool = io::file_reader(request.spool);
   auto dot = judged(client, send_text(client, spool, request.spool_name), Step::other, Check::none);
   if (!dot) return false;
+  handover.final_reply = first_line(*dot);
   // The server has taken the message: from here on no ending, not even a
   // signal, may tell the caller otherwise, or the caller sends it again.
   if (passes(*dot)) platform::set_ending_status(0);
@@ -110,7 +113,7 @@ bool send_message(Client &client, const DeliveryRequest &request) {
   return true;
 }
 
-bool run_dialogue(Client &client, const DeliveryRequest &request) {
+bool run_dialogue(Client &client, const DeliveryRequest &request, Handover &handover) {
   const TimeLimits &limits = client.limits;
   Opening opening = open_submission(client, request.helo_argument, request.submission);
   if (!judged(client, std::move(opening.outcome), Step::helo, Check::refusal)) return false;
@@ -122,7 +125,7 @@ bool run_dialogue(Client &client, const DeliveryRequest &request) {
               Step::mail, Check::refusal)) {
     return false;
   }
-  switch (offer_recipients(client, *request.recipients)) {
+  switch (offer_recipients(client, *request.recipients, handover)) {
   case Offered::run_ended:
     return false;
   case Offered::none_accepted:
@@ -138,16 +141,18 @@ bool run_dialogue(Client &client, const DeliveryRequest &request) {
   // reach the server as commands.
   return judged(client, command(client, "DATA\r\n", limits.data_reply), Step::other,
                 Check::refusal) &&
-         send_message(client, request);
+         send_message(client, request, handover);
 }
 
 } // namespace
 
-bool deliver(Client &client, const DeliveryRequest &request) {
+Handover deliver(Client &client, const DeliveryRequest &request) {
   logs::debug_log("Sending message\n");
+  Handover handover;
   Outcome greeting = open_connection(client, request.server_host, request.port, request.submission);
-  return judged(client, std::move(greeting), Step::greeting, Check::none) &&
-         run_dialogue(client, request);
+  handover.delivered = judged(client, std::move(greeting), Step::greeting, Check::none) &&
+                       run_dialogue(client, request, handover);
+  return handover;
 }
 
 } // namespace smtp

@@ -23,11 +23,20 @@ struct DeliveryRequest {
   Submission submission;                                ///< TLS and login, when asked for
 };
 
+/// What became of the message, for the outcome log.
+struct Handover {
+  bool delivered = false;
+  /// The first line of each recipient's reply, in order, as far as they
+  /// were offered before the run ended.
+  std::vector<std::string> verdicts;
+  std::string final_reply; ///< the first line of the reply to "."; empty: none came
+};
+
 /// Connects `client` and runs greeting, HELO (or EHLO, TLS and the login
 /// that the submission asks for), MAIL FROM, one RCPT TO per recipient,
 /// DATA, the spool file, "." and QUIT, printing each message as it arises.
-/// True (delivered) only when a recipient was accepted and the server took
-/// the message after the final ".". Leaves the spool file to the caller.
-bool deliver(Client &client, const DeliveryRequest &request);
+/// Delivered only when a recipient was accepted and the server took the
+/// message after the final ".". Leaves the spool file to the caller.
+Handover deliver(Client &client, const DeliveryRequest &request);
 
 } // namespace smtp

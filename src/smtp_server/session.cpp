@@ -5,6 +5,7 @@
 #include "intake/sender.h"
 #include "intake/spool_file.h"
 #include "io/block_reader.h"
+#include "log/outcome_log.h"
 #include "platform/private_file.h"
 #include "platform/system.h"
 #include "smtp_server/command.h"
@@ -13,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 
 namespace smtp_server {
 namespace {
@@ -43,6 +45,8 @@ struct Transaction {
   std::string from_value;  ///< for a From line the message lacks
   std::size_t offered = 0; ///< RCPT commands passed on
   std::size_t accepted = 0;
+  std::string sender;                              ///< MAIL's reverse path, for the outcome log
+  std::vector<logs::RecipientVerdict> recipients; ///< each RCPT's path and the server's reply
 };
 
 struct Session {
@@ -85,6 +89,28 @@ LineRead read_command_line(io::BlockReader &input, std::string &line) {
   return too_long || line.size() > kMaxCommandLine ? LineRead::too_long : LineRead::line;
 }
 
+// The outcome log's line for the client's message: `reply` is what the
+// client was told of it last.
+void note_outcome(const Session &session, const std::string &reply, long long size) {
+  const SessionSettings &settings = session.settings;
+  if (settings.log_file.empty()) return;
+  const Relay &relay = session.relay;
+  const bool taken = reply.starts_with('2');
+  logs::MessageOutcome outcome;
+  outcome.time = std::time(nullptr);
+  outcome.server = settings.server_host;
+  outcome.port = settings.port;
+  outcome.tls = relay.client.tls_version;
+  outcome.user = relay.submission.user;
+  outcome.sender = session.transaction.sender;
+  outcome.recipients = session.transaction.recipients;
+  outcome.size = size;
+  if (size >= 0 && !reply.empty()) outcome.final_reply = reply;
+  outcome.status = taken ? 0 : 1;
+  if (!taken) outcome.failure = reply;
+  logs::append_outcome(settings.log_file, outcome);
+}
+
 void end_transaction(Session &session, bool taken) {
   session.all_taken = session.all_taken && taken;
   session.transaction = Transaction{};
@@ -113,7 +139,11 @@ void on_mail(Session &session, std::string_view argument) {
                             declares_8bitmime(argument));
   reply(session.caller, mail.reply);
   session.server_transaction_open = !mail.ended;
-  if (!positive(mail)) return end_transaction(session, false);
+  session.transaction.sender = *path;
+  if (!positive(mail)) {
+    note_outcome(session, mail.reply, -1);
+    return end_transaction(session, false);
+  }
   session.transaction.open = true;
   session.transaction.from_value = *path == "<>" ? intake::from_value(sender) : *path;
   platform::set_ending_status(1);
@@ -130,6 +160,7 @@ void on_rcpt(Session &session, std::string_view argument) {
   ++transaction.offered;
   Relayed rcpt = relay_rcpt(session.relay, *path);
   if (positive(rcpt)) ++transaction.accepted;
+  transaction.recipients.push_back({*path, rcpt.reply});
   reply(session.caller, rcpt.reply);
   follow_server(session, rcpt);
 }
@@ -160,8 +191,10 @@ void on_data(Session &session) {
   reply(session.caller, "354 End data with <CR><LF>.<CR><LF>");
   DataText text;
   Relayed message;
+  long long size = -1;
   switch (take_text(session, spool.file, text)) {
   case intake::CopyOutcome::copied:
+    size = intake::spool_size(spool.file);
     message = relay_message(session.relay, spool.file, spool.name);
     if (message.ended) session.server_transaction_open = false;
     break;
@@ -176,6 +209,7 @@ void on_data(Session &session) {
   }
   intake::remove_spool_file(spool);
   if (text.ended) reply(session.caller, message.reply);
+  note_outcome(session, message.reply, size);
   end_transaction(session, positive(message));
 }
 

@@ -74,7 +74,7 @@ unit::ScriptedServer expect_row(const Row &row) {
   EXPECT_NE(spool, nullptr);
   const DeliveryRequest request = request_of(row.recipients, spool);
   testing::internal::CaptureStdout();
-  const bool delivered = deliver(client, request);
+  const bool delivered = deliver(client, request).delivered;
   // A delivered message sets the process's ending status; later tests
   // begin from the status a run begins with.
   platform::set_ending_status(1);
@@ -320,7 +320,7 @@ TEST(Deliver, NoConnectionIsToldWithTheSocketErrorAndAnEmptyLine) {
   DeliveryRequest request = request_of(recipients, nullptr);
   request.port = 65561;
   testing::internal::CaptureStdout();
-  EXPECT_FALSE(deliver(client, request));
+  EXPECT_FALSE(deliver(client, request).delivered);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Could not connect to SMTP server mail.example 65561 () Connection Refused\n\n");
 }
