@@ -118,7 +118,8 @@ FileText read_regular_file(const std::string &path, Contents contents);
 std::string replace_private_file(const std::string &path, std::string_view text);
 
 /// The command line that closes `path` to others, for the message that
-/// refuses it: "chmod 600 FILE"; on Windows the icacls line that leaves the
+/// refuses it: "chmod 600 FILE, or chmod 640 FILE with the web server's
+/// group"; on Windows the icacls line that leaves the
 /// file readable by the account quillrun runs as alone.
 std::string closing_command(const std::string &path);
 

@@ -207,7 +207,11 @@ std::string environment_value(const char *name) {
   return value == nullptr ? std::string() : std::string(value);
 }
 
-std::string closing_command(const std::string &path) { return "chmod 600 " + path; }
+// 0640 is closed to others too: the way to share a file with the group a
+// web server runs quillrun as.
+std::string closing_command(const std::string &path) {
+  return "chmod 600 " + path + ", or chmod 640 " + path + " with the web server's group";
+}
 
 std::string mending_command(const std::string &path, const FileText &file) {
   switch (file.standing) {

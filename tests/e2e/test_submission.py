@@ -325,7 +325,7 @@ if not WRAPPED:
         AUTH_PLAIN, [b"PLAIN", USER], check=lambda t, r: t.assertLess(r.elapsed, 20))
     ROWS["secret_file_readable_by_others_refused"] = refused(
         case(STARTTLS_SETTINGS, modes={SECRET_FILE: 0o644}),
-        f"-ERR No password for alice: {SECRET_FILE} may be read by others (chmod 600 {SECRET_FILE})\n".encode())
+        f"-ERR No password for alice: {SECRET_FILE} may be read by others (chmod 600 {SECRET_FILE}, or chmod 640 {SECRET_FILE} with the web server's group)\n".encode())
 
 # Settings someone else may have written would run their password_command
 # as the caller: refused, with the command that mends them.

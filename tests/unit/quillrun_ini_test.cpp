@@ -351,7 +351,7 @@ TEST(ReadQuillrunIni, APasswordIsJudgedByTheOpeningItWasReadInNeverASecondLook) 
     std::string failure;
   };
   const std::vector<Row> rows = {
-      {0644, 0600, path + " may be read by others (chmod 600 " + path + ")"},
+      {0644, 0600, path + " may be read by others (chmod 600 " + path + ", or chmod 640 " + path + " with the web server's group)"},
       {0600, 0644, ""},
   };
   for (const Row &row : rows) {
