@@ -4,7 +4,8 @@
 // holds at most 100 characters; every setting comes from an argument that
 // sets it; and each option appended to the arguments does what it says and
 // nothing else (a value-taking option takes the next argument, whatever it
-// is; one at the end is ignored; an option that ends the loop ends it).
+// is; one at the end is ignored; an option that ends the loop ends it;
+// "-bv" does not).
 // The invocation record of any arguments is two lines, and an argument
 // without control bytes appears there byte for byte.
 //
@@ -131,6 +132,9 @@ void check_settings(const std::vector<std::string> &args, const CommandLine &lin
   if (line.mode == RunMode::daemon) {
     require(any_argument(args, [&](std::size_t i) { return args[i] == "-bd"; }), "-bd");
   }
+  if (line.mode == RunMode::verify) {
+    require(any_argument(args, [&](std::size_t i) { return args[i] == "-bv"; }), "-bv");
+  }
 }
 
 } // namespace
@@ -156,16 +160,21 @@ CommandLine parse_with(std::vector<std::string> args, std::initializer_list<std:
 void check_appended(std::vector<std::string> args, const CommandLine &line) {
   args.push_back("-debug");
   const CommandLine base = invocation::parse_command_line(args, kDefaultSender);
-  if (line.mode != RunMode::delivery) {
+  // "-bv" reads on, as a delivery does: its sender and recipients follow.
+  if (line.mode != RunMode::delivery && line.mode != RunMode::verify) {
     require(same(base, line), "nothing counts after an option that ends the loop");
     return;
   }
-  require(base.mode == RunMode::delivery, "-debug ends nothing");
+  require(base.mode == line.mode, "-debug ends nothing");
   require(base.recipients.entries == line.recipients.entries, "-debug adds no recipient");
 
   CommandLine expected = base;
   expected.recipients.entries.push_back("<" + kAppended + ">");
   require(same(parse_with(args, {kAppended}), expected), "a plain argument is a recipient");
+  expected = base;
+  expected.mode = RunMode::verify;
+  expected.recipients.entries.push_back("<" + kAppended + ">");
+  require(same(parse_with(args, {"-bv", kAppended}), expected), "-bv reads on");
   expected = base;
   expected.settings.sender = "v@example.org";
   require(same(parse_with(args, {"-f", "v@example.org"}), expected), "-f takes the next argument");

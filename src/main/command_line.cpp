@@ -60,6 +60,9 @@ CommandLine parse_command_line(const std::vector<std::string> &args, std::string
     } else if (arg == "-bs") {
       line.mode = RunMode::smtp_session;
       return line;
+    } else if (arg == "-bv") {
+      // The sender and the recipients still follow.
+      line.mode = RunMode::verify;
     } else if (begins_with(arg, "-host")) {
       // At the end of the line there is no host to take: the option is ignored.
       if (has_next) settings.server_host = args[++i].substr(0, kMaxServerHost);

@@ -16,6 +16,7 @@ enum class RunMode {
   help,         ///< "-help", "-version"
   daemon,       ///< "-bd": pid file, then idle for ever
   smtp_session, ///< "-bs": SMTP on standard input and output, relayed to the server
+  verify,       ///< "-bv": the sender and recipients checked with the server, nothing sent
 };
 
 struct RunSettings {

@@ -19,11 +19,13 @@
 #include "platform/system.h"
 #include "smtp/connection.h"
 #include "smtp/delivery.h"
+#include "smtp/verification.h"
 #include "smtp_server/session.h"
 
 #include <cstdlib>
 #include <ctime>
 #include <new>
+#include <optional>
 
 namespace invocation {
 namespace {
@@ -72,6 +74,24 @@ std::vector<std::string> envelope_forms(const intake::RecipientList &list) {
   return forms;
 }
 
+// What a delivery and "-bv" settle before they connect: the sender
+// completed, every address sound, and quillrun.ini's submission with its
+// secret. Nothing, after its message, when the run ends here.
+std::optional<smtp::Submission> checked_submission(Surroundings &around, CommandLine &line) {
+  RunSettings &settings = line.settings;
+  settings.sender = completed_sender(around, settings.sender);
+  if (auto refusal = refusal_of_addresses(settings, line.recipients)) {
+    logs::report(*refusal);
+    return std::nullopt;
+  }
+  SubmissionSetup setup = submission_setup(around);
+  if (setup.unusable.fault != smtp::Fault::none) {
+    logs::report("-ERR " + setup.unusable.detail + "\n");
+    return std::nullopt;
+  }
+  return std::move(setup.submission);
+}
+
 std::vector<logs::RecipientVerdict> verdicts_of(const std::vector<std::string> &recipients,
                                                 const std::vector<std::string> &replies) {
   std::vector<logs::RecipientVerdict> verdicts;
@@ -87,17 +107,9 @@ int hand_over(CommandLine &line, Surroundings &around, logs::MessageOutcome &out
   RunSettings &settings = line.settings;
   if (line.recipients.entries.empty()) settings.extract_recipients = true;
   const std::string to_value = intake::join_recipients(line.recipients);
-  settings.sender = completed_sender(around, settings.sender);
+  std::optional<smtp::Submission> submission = checked_submission(around, line);
   outcome.sender = intake::envelope_sender(settings.sender, settings.envelope_sender_override);
-  if (auto refusal = refusal_of_addresses(settings, line.recipients)) {
-    logs::report(*refusal);
-    return kFailure;
-  }
-  SubmissionSetup setup = submission_setup(around);
-  if (setup.unusable.fault != smtp::Fault::none) {
-    logs::report("-ERR " + setup.unusable.detail + "\n");
-    return kFailure;
-  }
+  if (!submission) return kFailure;
 
   intake::SpoolFile spool = intake::create_spool_file(around.mail_server.work_directory);
   if (spool.file == nullptr) {
@@ -107,10 +119,9 @@ int hand_over(CommandLine &line, Surroundings &around, logs::MessageOutcome &out
   }
   bool delivered = false;
   bool eight_bit = false;
-  if (take_in_message(line, to_value, spool,
-                      smtp::extended(setup.submission) ? &eight_bit : nullptr)) {
+  if (take_in_message(line, to_value, spool, smtp::extended(*submission) ? &eight_bit : nullptr)) {
     const std::vector<std::string> recipients = envelope_forms(line.recipients);
-    outcome.user = setup.submission.user;
+    outcome.user = submission->user;
     outcome.size = intake::spool_size(spool.file);
     const smtp::DeliveryRequest request{.server_host = outcome.server,
                                         .port = outcome.port,
@@ -120,11 +131,11 @@ int hand_over(CommandLine &line, Surroundings &around, logs::MessageOutcome &out
                                         .spool = spool.file,
                                         .spool_name = spool.name,
                                         .eight_bit = eight_bit,
-                                        .submission = std::move(setup.submission)};
+                                        .submission = std::move(*submission)};
     smtp::Client client;
     smtp::Handover handover = smtp::deliver(client, request);
     delivered = handover.delivered;
-    outcome.tls = client.tls_version;
+    if (client.tls) outcome.tls = platform::protocol_name(client.tls->version);
     outcome.recipients = verdicts_of(recipients, handover.verdicts);
     outcome.final_reply = std::move(handover.final_reply);
   }
@@ -146,6 +157,26 @@ int deliver_message(CommandLine &line, config::IniRead settings_file) {
     logs::append_outcome(log_file, outcome);
   }
   return outcome.status;
+}
+
+// "-bv": the same connection as a delivery's, standard input never read.
+int verify_addresses(CommandLine &line, config::IniRead settings_file) {
+  platform::end_run_on_interrupt();
+  Surroundings around{.quillrun_ini = std::move(settings_file), .known_host_name = {}};
+  std::optional<smtp::Submission> submission = checked_submission(around, line);
+  if (!submission) return kFailure;
+  const RunSettings &settings = line.settings;
+  const std::vector<std::string> recipients = envelope_forms(line.recipients);
+  const smtp::VerificationRequest request{.server_host = server_host(around, settings),
+                                          .port = server_port(around),
+                                          .helo_argument = intake::helo_argument(settings.sender),
+                                          .envelope_sender = intake::envelope_sender(
+                                              settings.sender, settings.envelope_sender_override),
+                                          .recipients = &recipients,
+                                          .submission = std::move(*submission),
+                                          .now = std::time(nullptr)};
+  smtp::Client client;
+  return smtp::verify(client, request) ? kSuccess : kFailure;
 }
 
 int run_smtp_session(const RunSettings &settings, config::IniRead settings_file) {
@@ -214,6 +245,8 @@ int run(const std::vector<std::string> &args) {
     return kSuccess;
   case RunMode::daemon:
     return run_fake_daemon();
+  case RunMode::verify:
+    return verify_addresses(line, std::move(settings_file));
   case RunMode::smtp_session:
   case RunMode::delivery:
     break;

@@ -19,6 +19,7 @@ constexpr const char *kHelpText =
     "\t-bd\t(pretend to run as a deamon)\n"
     "\t-bq\t(show queuelet queue)\n"
     "\t-bs\t(run like a pipe)\n"
+    "\t-bv\t(check server, login, sender and recipients; send nothing)\n"
     "\t-t\t(suppress argument addresses even if in message to fields)\n"
     "\t-i\t(ignore dot stuffing, expect EOF instead)\n"
     "\t-mailfrom bounces@example.com\t(set MAIL FROM envelope)\n"

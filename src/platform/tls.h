@@ -8,6 +8,7 @@
 #pragma once
 
 #include "platform/stream.h"
+#include "platform/tls_facts.h"
 
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@ namespace platform {
 struct TlsStart {
   std::unique_ptr<Stream> stream; ///< the encrypted stream; nullptr when TLS failed
   std::string failure; ///< then why, in words (tls_common.h), for "TLS with HOST failed: ..."
+  TlsFacts facts;      ///< else what was agreed on, and the certificate the server sent
 };
 
 /// Runs the TLS handshake with `server` over `plain` (which it takes over)

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <string_view>
 #include <vector>
 
@@ -343,7 +344,46 @@ bool aim_at(SSL *ssl, const std::string &server) {
   return ip_literal_address(server) || SSL_set_tlsext_host_name(ssl, server.c_str()) == 1;
 }
 
-TlsStart failed(std::string failure) { return {nullptr, std::move(failure)}; }
+TlsStart failed(std::string failure) { return {nullptr, std::move(failure), {}}; }
+
+// The issuer most specific part first, as RFC 4514 has it, with ", "
+// between the parts, UTF-8 as it is, and a value that holds a separator in
+// quotes: as CertNameToStrW writes it on Windows.
+std::string issuer_text(const X509_NAME *issuer) {
+  constexpr unsigned long kFlags =
+      (XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB & ~XN_FLAG_SEP_MASK) | XN_FLAG_SEP_CPLUS_SPC |
+      ASN1_STRFLGS_ESC_QUOTE;
+  BIO *text = BIO_new(BIO_s_mem());
+  if (text == nullptr) return {};
+  X509_NAME_print_ex(text, issuer, 0, kFlags);
+  char *bytes = nullptr;
+  const long size = BIO_get_mem_data(text, &bytes);
+  std::string printed(bytes, static_cast<std::size_t>(std::max(size, 0L)));
+  BIO_free(text);
+  return printable(std::move(printed));
+}
+
+std::int64_t expiry_of(const X509 *certificate) {
+  std::tm when{};
+  if (ASN1_TIME_to_tm(X509_get0_notAfter(certificate), &when) != 1) return 0;
+  return utc_seconds(when.tm_year + 1900, when.tm_mon + 1, when.tm_mday, when.tm_hour, when.tm_min,
+                     when.tm_sec);
+}
+
+TlsFacts facts_of(SSL *ssl) {
+  TlsFacts facts;
+  facts.version = static_cast<unsigned>(SSL_version(ssl));
+  const SSL_CIPHER *cipher = SSL_get_current_cipher(ssl);
+  // The suite's name as the TLS registry gives it, where OpenSSL knows one.
+  const char *standard = SSL_CIPHER_standard_name(cipher);
+  facts.cipher = standard != nullptr ? standard : SSL_CIPHER_get_name(cipher);
+  X509 *leaf = SSL_get0_peer_certificate(ssl);
+  if (leaf == nullptr) return facts;
+  facts.names = certificate_names(leaf);
+  facts.issuer = issuer_text(X509_get_issuer_name(leaf));
+  facts.expires = expiry_of(leaf);
+  return facts;
+}
 
 } // namespace
 
@@ -382,7 +422,8 @@ TlsStart start_tls(std::unique_ptr<Stream> plain, const std::string &server,
   // the handshake (renegotiation is refused).
   SSL_set_app_data(connection.ssl.get(), nullptr);
   if (!failure.empty()) return failed(std::move(failure));
-  return {std::make_unique<TlsStream>(std::move(connection)), {}};
+  TlsFacts facts = facts_of(connection.ssl.get());
+  return {std::make_unique<TlsStream>(std::move(connection)), {}, std::move(facts)};
 }
 
 } // namespace platform

@@ -111,6 +111,24 @@ std::vector<CertificateName> certificate_names(PCCERT_CONTEXT certificate) {
   return names;
 }
 
+// The issuer most specific part first, as RFC 4514 has it, with ", "
+// between the parts and a value that holds a separator in quotes.
+std::string issuer_text(PCCERT_CONTEXT certificate) {
+  constexpr DWORD kForm = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
+  CERT_NAME_BLOB *issuer = &certificate->pCertInfo->Issuer;
+  const DWORD size = CertNameToStrW(X509_ASN_ENCODING, issuer, kForm, nullptr, 0);
+  std::wstring text(size, L'\0');
+  CertNameToStrW(X509_ASN_ENCODING, issuer, kForm, text.data(), size);
+  text.resize(size > 0 ? size - 1 : 0);
+  return printable(utf8_text(text));
+}
+
+std::int64_t expiry_of(PCCERT_CONTEXT certificate) {
+  SYSTEMTIME when{};
+  if (!FileTimeToSystemTime(&certificate->pCertInfo->NotAfter, &when)) return 0;
+  return utc_seconds(when.wYear, when.wMonth, when.wDay, when.wHour, when.wMinute, when.wSecond);
+}
+
 } // namespace
 
 CertificateStore read_ca_file(const std::string &path) {
@@ -166,6 +184,12 @@ std::string certificate_fault(PCCERT_CONTEXT leaf, const std::string &server, HC
   const std::vector<CertificateName> names = certificate_names(leaf);
   if (!name_matches(server, names)) return kCertificateIsFor + names_text(names);
   return {};
+}
+
+void describe_certificate(PCCERT_CONTEXT leaf, TlsFacts &facts) {
+  facts.names = certificate_names(leaf);
+  facts.issuer = issuer_text(leaf);
+  facts.expires = expiry_of(leaf);
 }
 
 } // namespace platform

@@ -1,9 +1,11 @@
 // Windows only: the server's certificate checked by hand after Schannel's
-// handshake. Schannel under Wine validates none, so it is done here, on
+// handshake, and described. Schannel under Wine validates none, so it is done here, on
 // Windows the same way: the chain to a trusted root, the SSL policy (its
 // dates), and the server's name by the rule of every platform
 // (name_matches in tls_common.h).
 #pragma once
+
+#include "platform/tls_facts.h"
 
 #include <windows.h>
 
@@ -30,5 +32,9 @@ CertificateStore read_ca_file(const std::string &path);
 /// system's are. The faults in the order they are looked for: trust,
 /// dates, then the name.
 std::string certificate_fault(PCCERT_CONTEXT leaf, const std::string &server, HCERTSTORE ca_store);
+
+/// Puts into `facts` what `leaf` tells of itself: its names, its issuer and
+/// when it expires.
+void describe_certificate(PCCERT_CONTEXT leaf, TlsFacts &facts);
 
 } // namespace platform

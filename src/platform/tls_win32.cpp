@@ -198,10 +198,35 @@ std::string record_fault(SECURITY_STATUS status, bool alert) {
   return alert ? alert_received(status_code(status)) : record_failed(status_code(status));
 }
 
+struct CipherName {
+  ALG_ID cipher;
+  const char *name;
+};
+
+// Schannel names the cipher alone, not the suite (Wine knows no
+// SECPKG_ATTR_CIPHER_INFO): those TLS 1.2 and 1.3 may agree on.
+constexpr CipherName kCipherNames[] = {{CALG_AES_128, "AES-128"},
+                                       {CALG_AES_192, "AES-192"},
+                                       {CALG_AES_256, "AES-256"},
+                                       {CALG_3DES, "3DES"}};
+
+std::string cipher_name(ALG_ID cipher) {
+  for (const CipherName &row : kCipherNames) {
+    if (row.cipher == cipher) return row.name;
+  }
+  return "ALG_ID " + status_code(static_cast<long>(cipher));
+}
+
+unsigned wire_version(DWORD protocol) {
+  if ((protocol & SP_PROT_TLS1_3) != 0) return 0x0304;
+  return (protocol & SP_PROT_TLS1_2) != 0 ? 0x0303 : 0;
+}
+
 // What is wrong with the connection made: a protocol older than TLS 1.2
 // (Wine negotiates TLS 1.0 and 1.1 whatever SCH_CREDENTIALS disabled) or
-// the server's certificate; empty when nothing.
-std::string connection_fault(Session &session, const std::string &server, HCERTSTORE ca_store) {
+// the server's certificate; empty when nothing, and then `facts` tell of it.
+std::string connection_fault(Session &session, const std::string &server, HCERTSTORE ca_store,
+                             TlsFacts &facts) {
   SecPkgContext_ConnectionInfo info{};
   SECURITY_STATUS status =
       QueryContextAttributesW(&session.context, SECPKG_ATTR_CONNECTION_INFO, &info);
@@ -212,6 +237,11 @@ std::string connection_fault(Session &session, const std::string &server, HCERTS
   status = QueryContextAttributesW(&session.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &leaf);
   if (status != SEC_E_OK) return handshake_failed(status);
   std::string fault = certificate_fault(leaf, server, ca_store);
+  if (fault.empty()) {
+    facts.version = wire_version(info.dwProtocol);
+    facts.cipher = cipher_name(info.aiCipher);
+    describe_certificate(leaf, facts);
+  }
   CertFreeCertificateContext(leaf);
   return fault;
 }
@@ -370,25 +400,27 @@ TlsStart start_tls(std::unique_ptr<Stream> plain, const std::string &server,
   CertificateStore ca_store;
   if (!ca_file.empty()) {
     ca_store = read_ca_file(ca_file);
-    if (!ca_store) return {nullptr, kUnreadableCaFile + ca_file};
+    if (!ca_store) return {nullptr, kUnreadableCaFile + ca_file, {}};
   }
   auto session = std::make_unique<Session>();
   // RFC 6066 3: no SNI for an address.
   if (!ip_literal_address(server)) session->target = wide_text(server);
   session->timeout_ms = timeout_ms;
   SECURITY_STATUS status = acquire_client_credentials(*session);
-  if (status != SEC_E_OK) return {nullptr, handshake_failed(status)};
+  if (status != SEC_E_OK) return {nullptr, handshake_failed(status), {}};
   std::string after_handshake;
   Handshake handshake = run_handshake(*session, *plain, after_handshake);
-  if (handshake.ending != Ending::done) return {nullptr, handshake_failure(handshake)};
-  std::string fault = connection_fault(*session, server, ca_store.get());
-  if (!fault.empty()) return {nullptr, fault};
+  if (handshake.ending != Ending::done) return {nullptr, handshake_failure(handshake), {}};
+  TlsFacts facts;
+  std::string fault = connection_fault(*session, server, ca_store.get(), facts);
+  if (!fault.empty()) return {nullptr, fault, {}};
   SecPkgContext_StreamSizes sizes{};
   status = QueryContextAttributesW(&session->context, SECPKG_ATTR_STREAM_SIZES, &sizes);
-  if (status != SEC_E_OK) return {nullptr, handshake_failed(status)};
+  if (status != SEC_E_OK) return {nullptr, handshake_failed(status), {}};
   return {std::make_unique<TlsStream>(std::move(plain), std::move(session),
                                       std::move(after_handshake), sizes),
-          {}};
+          {},
+          std::move(facts)};
 }
 
 } // namespace platform

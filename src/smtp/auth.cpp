@@ -63,18 +63,26 @@ std::string base64(std::string_view bytes) {
   return encoded;
 }
 
-std::optional<AuthMethod> chosen_mechanism(AuthMethod asked, const Capabilities &offered) {
-  switch (asked) {
+std::string_view mechanism_name(AuthMethod mechanism) {
+  switch (mechanism) {
   case AuthMethod::offered:
-    if (offers(offered, "PLAIN")) return AuthMethod::plain;
-    if (offers(offered, "LOGIN")) return AuthMethod::login;
-    return std::nullopt;
+    break;
   case AuthMethod::plain:
-    return offers(offered, "PLAIN") ? std::optional(asked) : std::nullopt;
+    return "PLAIN";
   case AuthMethod::login:
-    return offers(offered, "LOGIN") ? std::optional(asked) : std::nullopt;
+    return "LOGIN";
   case AuthMethod::xoauth2:
-    return offers(offered, "XOAUTH2") ? std::optional(asked) : std::nullopt;
+    return "XOAUTH2";
+  }
+  return {};
+}
+
+std::optional<AuthMethod> chosen_mechanism(AuthMethod asked, const Capabilities &offered) {
+  if (asked != AuthMethod::offered) {
+    return offers(offered, mechanism_name(asked)) ? std::optional(asked) : std::nullopt;
+  }
+  for (AuthMethod usual : {AuthMethod::plain, AuthMethod::login}) {
+    if (offers(offered, mechanism_name(usual))) return usual;
   }
   return std::nullopt;
 }

@@ -16,6 +16,10 @@ namespace smtp {
 /// `bytes` in base64 (RFC 4648 4), padded.
 std::string base64(std::string_view bytes);
 
+/// The SASL name of `mechanism` ("PLAIN", "LOGIN", "XOAUTH2"); empty for
+/// AuthMethod::offered, which names none.
+std::string_view mechanism_name(AuthMethod mechanism);
+
 /// The mechanism to log in with: the one asked for, when offered; for
 /// AuthMethod::offered PLAIN when offered, else LOGIN; nothing when the
 /// server offers none of these.

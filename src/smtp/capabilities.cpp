@@ -27,6 +27,7 @@ std::vector<std::string> words(std::string_view text) {
 }
 
 void take_line(std::string_view line, Capabilities &offered) {
+  offered.extensions.emplace_back(line);
   const std::size_t end = line.find_first_of(" =");
   const std::string keyword = upper_case(line.substr(0, end));
   std::string_view parameters = end == std::string_view::npos ? "" : line.substr(end + 1);

@@ -10,10 +10,11 @@
 namespace smtp {
 
 struct Capabilities {
-  bool starttls = false;         ///< STARTTLS (RFC 3207)
-  bool eight_bit_mime = false;   ///< 8BITMIME (RFC 6152)
-  std::vector<std::string> auth; ///< the SASL mechanisms of AUTH (RFC 4954), upper-cased
-  std::string auth_offered;      ///< the AUTH line's parameters as offered, for messages
+  bool starttls = false;               ///< STARTTLS (RFC 3207)
+  bool eight_bit_mime = false;         ///< 8BITMIME (RFC 6152)
+  std::vector<std::string> auth;       ///< the SASL mechanisms of AUTH (RFC 4954), upper-cased
+  std::string auth_offered;            ///< the AUTH line's parameters as offered, for messages
+  std::vector<std::string> extensions; ///< every extension line as offered, in order
 };
 
 /// The extensions of an EHLO reply. Keywords are matched in any letter case;

@@ -116,6 +116,7 @@ Outcome open_session(Client &client, const std::string &host, int port, bool imp
   client.server = host;
   client.port = port;
   client.pending.clear();
+  client.tls.reset();
   Connected connected = client.connect(client.server, port);
   client.address = connected.address;
   client.stream = std::move(connected.stream);
@@ -136,6 +137,7 @@ Outcome start_tls(Client &client, const std::string &ca_file) {
                                                static_cast<int>(client.limits.reply.count()));
   client.stream = std::move(tls.stream);
   if (!client.stream) return failed(Fault::tls_failed, tls.failure);
+  client.tls = std::move(tls.facts);
   return {};
 }
 

@@ -8,6 +8,7 @@
 
 #include "io/block_reader.h"
 #include "platform/stream.h"
+#include "platform/tls_facts.h"
 #include "smtp/reply.h"
 #include "smtp/time_limits.h"
 
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,7 +45,7 @@ struct Client {
   std::string server;        ///< the host as connected to, lower-cased: the name TLS checks
   int port = 0;              ///< the port as configured
   std::uint32_t address = 0; ///< the address connected to, network byte order
-  std::string tls_version;   ///< the TLS version negotiated ("TLSv1.3"); empty without TLS
+  std::optional<platform::TlsFacts> tls; ///< once TLS is up on this connection, what it is
   /// Every form of the login's secret as it crossed the connection: shown
   /// as "<hidden>" in every reply read from then on.
   std::vector<std::string> secrets;
@@ -87,7 +89,8 @@ Outcome open_session(Client &client, const std::string &host, int port, bool imp
 
 /// Runs the TLS handshake over the connection and verifies the server as
 /// `client.server` (platform::start_tls; `ca_file` empty: the system's
-/// roots). Fault: tls_failed, after which there is no connection.
+/// roots), keeping what was agreed on in `client.tls`. Fault: tls_failed,
+/// after which there is no connection.
 Outcome start_tls(Client &client, const std::string &ca_file);
 
 /// Bytes the server sent that nothing asked for: left over after the last

@@ -3,77 +3,12 @@
 #include "log/debug_log.h"
 #include "log/report.h"
 #include "platform/private_file.h"
-#include "smtp/fault_text.h"
-
-#include <optional>
+#include "smtp/judgement.h"
 
 namespace smtp {
 namespace {
 
 constexpr const char *kNobodyAccepted = "Failed to send message to any users\n";
-
-// The acceptance rules of the piped run, kept on purpose since servers and
-// callers have long relied on their leniency: a greeting of any code opens
-// the dialogue; a reply to HELO, MAIL FROM, DATA or "." passes up to the
-// code 400 itself, and so does one without a number (code 0); a recipient
-// counts as accepted with exactly 250. A missing reply to MAIL FROM has
-// never been told of, nor a text that could not be sent whole: the run
-// just ends with status 1.
-constexpr int kHighestPassingCode = 400;
-constexpr int kRecipientAccepted = 250;
-
-bool passes(const Reply &reply) { return reply.code <= kHighestPassingCode; }
-
-void report_error(const std::string &words) { logs::report("-ERR " + words + "\n"); }
-
-// The step whose reply is judged, where the piped run's words depend on it.
-enum class Step { greeting, helo, mail, other };
-
-Awaited awaited_at(Step step) {
-  if (step == Step::greeting) return Awaited::welcome;
-  if (step == Step::helo) return Awaited::helo;
-  return Awaited::response;
-}
-
-void report_fault(const Client &client, const Outcome &outcome, Step step) {
-  switch (outcome.fault) {
-  case Fault::none:
-  case Fault::send_failed:
-    return;
-  case Fault::no_reply:
-    if (step == Step::mail) return;
-    break;
-  case Fault::no_connection:
-    // The socket error text always ended with its own line feed: callers
-    // have seen an empty line after this message ever since.
-    logs::report(fault_text(client, outcome) + "\n\n");
-    return;
-  case Fault::unreadable_text:
-    logs::report(fault_text(client, outcome) + "\n");
-    logs::report_system_error(outcome.detail, outcome.error);
-    return;
-  default:
-    break;
-  }
-  report_error(fault_text(client, outcome, awaited_at(step)));
-}
-
-enum class Check { refusal, none };
-
-// The reply when the run goes on after this step. Nothing, after the step's
-// message, when it ends here: a fault, or with Check::refusal a reply that
-// refuses the step.
-std::optional<Reply> judged(const Client &client, Outcome outcome, Step step, Check check) {
-  if (outcome.fault != Fault::none) {
-    report_fault(client, outcome, step);
-    return std::nullopt;
-  }
-  if (check == Check::refusal && !passes(outcome.reply)) {
-    report_error(invalid_response(first_line(outcome.reply)));
-    return std::nullopt;
-  }
-  return std::move(outcome.reply);
-}
 
 enum class Offered { accepted, none_accepted, run_ended };
 
@@ -86,10 +21,10 @@ Offered offer_recipients(Client &client, const std::vector<std::string> &recipie
                Step::other, Check::none);
     if (!reply) return Offered::run_ended;
     handover.verdicts.push_back(first_line(*reply));
-    if (reply->code == kRecipientAccepted) {
+    if (accepts_recipient(*reply)) {
       accepted = true;
     } else {
-      logs::report("Recipient refused " + recipient + " (" + first_line(*reply) + ")\n");
+      logs::report(verdict("Recipient", false, recipient, *reply));
     }
   }
   return accepted ? Offered::accepted : Offered::none_accepted;
@@ -107,7 +42,7 @@ bool send_message(Client &client, const DeliveryRequest &request, Handover &hand
   // The reply to "." has settled the outcome; QUIT gets a short wait only.
   quit(client);
   if (!passes(*dot)) {
-    report_error(invalid_response(first_line(*dot)));
+    report_refusal(*dot);
     return false;
   }
   return true;

@@ -10,9 +10,9 @@ Outcome failed(Fault fault, std::string detail = {}) { return {fault, {}, std::m
 
 // The server's refusal of a step the dialogue cannot go on without, after
 // which it is left with QUIT.
-Opening quit_with(Client &client, Outcome outcome) {
+Opening quit_with(Client &client, Outcome outcome, Capabilities offered = {}) {
   quit(client);
-  return {std::move(outcome), {}};
+  return {std::move(outcome), std::move(offered)};
 }
 
 Opening extended_hello(Client &client, const std::string &argument) {
@@ -67,7 +67,8 @@ Opening open_submission(Client &client, const std::string &argument, const Submi
   if (greeted.outcome.fault != Fault::none || submission.user.empty()) return greeted;
   std::optional<AuthMethod> mechanism = chosen_mechanism(submission.auth, greeted.offered);
   if (!mechanism) {
-    return quit_with(client, failed(Fault::no_login_method, greeted.offered.auth_offered));
+    Outcome none_usable = failed(Fault::no_login_method, greeted.offered.auth_offered);
+    return quit_with(client, std::move(none_usable), std::move(greeted.offered));
   }
   Outcome login = log_in(client, *mechanism, submission.user, submission.secret);
   if (login.fault == Fault::login_refused && submission.renew_secret) {
@@ -76,10 +77,14 @@ Opening open_submission(Client &client, const std::string &argument, const Submi
     // replaced once, in this same session.
     std::string fresh;
     Outcome renewed = submission.renew_secret(fresh);
-    if (renewed.fault != Fault::none) return quit_with(client, std::move(renewed));
+    if (renewed.fault != Fault::none) {
+      return quit_with(client, std::move(renewed), std::move(greeted.offered));
+    }
     login = log_in(client, *mechanism, submission.user, fresh);
   }
-  if (login.fault == Fault::login_refused) return quit_with(client, std::move(login));
+  if (login.fault == Fault::login_refused) {
+    return quit_with(client, std::move(login), std::move(greeted.offered));
+  }
   return {std::move(login), std::move(greeted.offered)};
 }
 

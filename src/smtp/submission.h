@@ -38,7 +38,8 @@ inline bool extended(const Submission &submission) {
 /// The session opened on `submission`'s terms, up to its first MAIL.
 struct Opening {
   Outcome outcome;      ///< the reply to HELO or the last EHLO, or the fault
-  Capabilities offered; ///< what the last EHLO reply offered; nothing after HELO
+  Capabilities offered; ///< what the last EHLO reply offered, the login's fault or not;
+                        ///< nothing after HELO
 };
 
 /// Connects to `host` on `port`, with implicit TLS when `submission` asks

@@ -100,7 +100,7 @@ void note_outcome(const Session &session, const std::string &reply, long long si
   outcome.time = std::time(nullptr);
   outcome.server = settings.server_host;
   outcome.port = settings.port;
-  outcome.tls = relay.client.tls_version;
+  if (relay.client.tls) outcome.tls = platform::protocol_name(relay.client.tls->version);
   outcome.user = relay.submission.user;
   outcome.sender = session.transaction.sender;
   outcome.recipients = session.transaction.recipients;

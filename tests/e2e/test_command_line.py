@@ -17,6 +17,7 @@ HELP = re.compile(
                 b"\t-bd\t(pretend to run as a deamon)\n"
                 b"\t-bq\t(show queuelet queue)\n"
                 b"\t-bs\t(run like a pipe)\n"
+                b"\t-bv\t(check server, login, sender and recipients; send nothing)\n"
                 b"\t-t\t(suppress argument addresses even if in message to fields)\n"
                 b"\t-i\t(ignore dot stuffing, expect EOF instead)\n")
     + rb"\t-mailfrom [^\s]+\t\(set MAIL FROM envelope\)\n"

@@ -23,27 +23,41 @@ TEST(Capabilities, OneExtensionALineAfterTheFirstInAnyLetterCase) {
     bool eight_bit_mime;
     std::vector<std::string> auth;
     std::string auth_offered;
+    std::vector<std::string> extensions;
   };
   const std::vector<Row> rows = {
       {"250-mx.example\r\n250-STARTTLS\r\n250-8BITMIME\r\n250 AUTH PLAIN LOGIN\r\n",
        true,
        true,
        {"PLAIN", "LOGIN"},
-       "PLAIN LOGIN"},
+       "PLAIN LOGIN",
+       {"STARTTLS", "8BITMIME", "AUTH PLAIN LOGIN"}},
       {"250-mx.example\r\n250-starttls\r\n250 auth  xoauth2 plain\r\n",
        true,
        false,
        {"XOAUTH2", "PLAIN"},
-       "xoauth2 plain"},
+       "xoauth2 plain",
+       {"starttls", "auth  xoauth2 plain"}},
       {"250-mx.example\r\n250-AUTH=LOGIN\r\n250 AUTH CRAM-MD5\r\n",
        false,
        false,
        {"LOGIN", "CRAM-MD5"},
-       "LOGIN"},
+       "LOGIN",
+       {"AUTH=LOGIN", "AUTH CRAM-MD5"}},
       // The greeting line names the server, never an extension.
-      {"250 STARTTLS\r\n", false, false, {}, ""},
-      {"250-mx.example\r\n250-STARTTLSX\r\n250 8BITMIMEX\r\n", false, false, {}, ""},
-      {"250-mx.example\r\n250-AUTH\r\n250 SIZE 1000\r\n", false, false, {}, ""},
+      {"250 STARTTLS\r\n", false, false, {}, "", {}},
+      {"250-mx.example\r\n250-STARTTLSX\r\n250 8BITMIMEX\r\n",
+       false,
+       false,
+       {},
+       "",
+       {"STARTTLSX", "8BITMIMEX"}},
+      {"250-mx.example\r\n250-AUTH\r\n250 SIZE 1000\r\n",
+       false,
+       false,
+       {},
+       "",
+       {"AUTH", "SIZE 1000"}},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.reply);
@@ -52,6 +66,7 @@ TEST(Capabilities, OneExtensionALineAfterTheFirstInAnyLetterCase) {
     EXPECT_EQ(offered.eight_bit_mime, row.eight_bit_mime);
     EXPECT_EQ(offered.auth, row.auth);
     EXPECT_EQ(offered.auth_offered, row.auth_offered);
+    EXPECT_EQ(offered.extensions, row.extensions);
   }
 }
 

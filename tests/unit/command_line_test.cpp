@@ -21,7 +21,8 @@ std::string outcome(const Args &after_program_name) {
   static const std::map<RunMode, std::string> modes{
       {RunMode::delivery, "delivery"}, {RunMode::queue_reply, "queue"},
       {RunMode::alias_noop, "alias"},  {RunMode::help, "help"},
-      {RunMode::daemon, "daemon"},     {RunMode::smtp_session, "session"}};
+      {RunMode::daemon, "daemon"},     {RunMode::smtp_session, "session"},
+      {RunMode::verify, "verify"}};
   std::string text = modes.at(line.mode);
   if (!set.server_host.empty()) text += " host=" + set.server_host;
   if (set.sender != "alice") text += " sender=" + set.sender;
@@ -71,6 +72,8 @@ TEST(CommandLine, EqualsOptionsMatchOnlyExactly) {
          {{"-bdx"}, "delivery"},
          {{"-bs"}, "session"},
          {{"-bsx"}, "delivery"},
+         {{"-bv"}, "verify"},
+         {{"-bvx"}, "delivery"},
          {{"/?"}, "help"},
          {{"--help"}, "help"},
          {{"--version"}, "help"},
@@ -82,6 +85,15 @@ TEST(CommandLine, EqualsOptionsMatchOnlyExactly) {
          {{"-oi"}, "delivery -i"},
          {{"-ix"}, "delivery"},
          {{"-oix"}, "delivery"}});
+}
+
+// "-bv" reads on: its sender and recipients follow, and a later mode
+// that ends the loop still ends it.
+TEST(CommandLine, VerifyTakesTheSenderAndRecipientsAfterIt) {
+  check({{{"-bv", "-f", "me@x", "a@x", "b@y"}, "verify sender=me@x <a@x> <b@y>"},
+         {{"a@x", "-bv"}, "verify <a@x>"},
+         {{"-bv", "-bs"}, "session"},
+         {{"-bv", "-bq"}, "queue"}});
 }
 
 TEST(CommandLine, UnknownOptionsAreIgnoredAndConsumeNothing) {
