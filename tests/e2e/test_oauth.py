@@ -62,11 +62,10 @@ REFRESH_FORM = [["grant_type", "refresh_token"], ["client_id", CLIENT_ID], ["ref
 TOKEN = {"kind": "token"}
 
 
-def cache_record(access_token, client_id=CLIENT_ID, lifetime=3600):
-    """A token cache's record, as quillrun writes it, for CACHED's settings."""
-    return json.dumps({"token_url": TOKEN_URL, "client_id": client_id, "scope": EXCHANGE_SCOPE, "user": MAILBOX,
-                       "issued_from": "", "access_token": access_token,
-                       "expires_at": int(time.time()) + lifetime, "refresh_token": ""})
+def cache_record(access_token, client_id=CLIENT_ID):
+    """A token cache's record, as quillrun writes it, for CACHED's settings: an hour to live."""
+    return json.dumps({"url": TOKEN_URL, "client": client_id, "scope": EXCHANGE_SCOPE, "user": MAILBOX, "from": "",
+                       "token": access_token, "expires": int(time.time()) + 3600, "refresh": ""})
 
 
 def case(settings, answers=(TOKEN,), form=CLIENT_CREDENTIALS_FORM, secret=CLIENT_SECRET, leaf="login",
