@@ -11,11 +11,11 @@ and 127.0.0.1), "wrong_name" and "expired" (a month of 2020), and those of
 the name rule (RFC 6125 6.4): "wildcard" (WILDCARD, which covers the case
 host name), "wildcard_tld" (*.test, over a whole top-level domain),
 "nul_name" (NUL_NAME, the case host name and more after a NUL) and
-"address_as_name" (127.0.0.1 as a DNS name, not an IP address); "login",
-a token endpoint's, for LOGIN_NAMES. OTHER_ROOT
-is a CA nobody trusts (until a case names it in tls_ca_file); it signs
-"other", a leaf for the same names as "good". RSA throughout: Wine's crypt32
-checks the chains of the Windows build.
+"address_as_name" (127.0.0.1 as a DNS name, not an IP address); and
+"login", a token endpoint's, for LOGIN_NAMES. OTHER_ROOT is a CA nobody
+trusts (until a case names it in tls_ca_file); it signs "other", a leaf for
+the same names as "good". RSA throughout: Wine's crypt32 checks the chains
+of the Windows build.
 """
 
 import subprocess

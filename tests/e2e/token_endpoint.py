@@ -6,7 +6,9 @@ Microsoft's and Google's do, and an HTTP proxy that tunnels with CONNECT
     endpoint.accepts(token)                     # what XOAUTH2 asks of it
     endpoint.stop()                             # its record
 
-The spec: "port"; "host", "path" and "form" (the [name, value] pairs, in
+The spec: "port" (in a case, none: nothing listens), "cert" and "key" (PEM
+texts, which sandbox.py writes to files), "user" (whose XOAUTH2 logins
+`accepts` judges); "host", "path" and "form" (the [name, value] pairs, in
 order) every request must carry, and "answers", one per request, the last
 repeated. An answer is a dict whose "kind" is
   - "token": 200 with a new access token ("expires_in", default 3599; "long":
