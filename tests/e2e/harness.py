@@ -109,7 +109,7 @@ class Case:
     parallel: list | None = None  # argument lists after argv[0], all run at once
     session: list | None = None  # SMTP client steps spoken to the program's stdin and stdout (pipe_client.speak_smtp)
     repeat: int = 1  # runs one after another; the last one's outcome is the case's, each one's in `runs`
-    endpoint: dict | None = None  # an OAuth 2.0 token endpoint on 127.0.0.1 (token_endpoint.TokenEndpoint's spec)
+    endpoint: dict | None = None  # an OAuth 2.0 token endpoint on 127.0.0.1 (token_endpoint.TokenEndpoint's script)
     proxy: dict | None = None  # {"port", "routes"}: an HTTP proxy beside the endpoint (token_endpoint.ConnectProxy)
     read_back: list = field(default_factory=list)  # paths whose text comes back in `texts`
 

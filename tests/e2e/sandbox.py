@@ -445,10 +445,10 @@ def run(case):
     logins = dict(case.get("logins") or {})
     if case.get("endpoint"):
         from token_endpoint import ConnectProxy, TokenEndpoint
-        spec = case["endpoint"]
-        if spec.get("port"):  # none: nothing listens
-            endpoint = TokenEndpoint(spec, **pem_files("endpoint", spec))
-            logins[spec["user"]] = endpoint.accepts
+        script = case["endpoint"]
+        if script.get("port"):  # none: nothing listens
+            endpoint = TokenEndpoint(script, **pem_files("endpoint", script))
+            logins[script["user"]] = endpoint.accepts
         if case.get("proxy"):
             proxy = ConnectProxy(**case["proxy"])
     server = None

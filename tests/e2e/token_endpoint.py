@@ -2,11 +2,11 @@
 Microsoft's and Google's do, and an HTTP proxy that tunnels with CONNECT
 (RFC 9110 9.3.6), for sandbox.py's `endpoint` and `proxy` cases.
 
-    endpoint = TokenEndpoint(spec, cert, key)   # on 127.0.0.1:spec["port"]
-    endpoint.accepts(token)                     # what XOAUTH2 asks of it
-    endpoint.stop()                             # its record
+    endpoint = TokenEndpoint(script, cert, key)  # on 127.0.0.1:script["port"]
+    endpoint.accepts(token)                      # what XOAUTH2 asks of it
+    endpoint.stop()                              # its record
 
-The spec: "port" (in a case, none: nothing listens), "cert" and "key" (PEM
+The script: "port" (in a case, none: nothing listens), "cert" and "key" (PEM
 texts, which sandbox.py writes to files), "user" (whose XOAUTH2 logins
 `accepts` judges); "host", "path" and "form" (the [name, value] pairs, in
 order) every request must carry, and "answers", one per request, the last
@@ -17,13 +17,13 @@ repeated. An answer is a dict whose "kind" is
   - "invalid_client": Microsoft's 401 for a wrong client secret (AADSTS7000215);
   - "invalid_grant": Google's 400 for a refresh token it no longer takes;
   - "html_500": a server error page;
-  - "huge": 200 with 10 MB of JSON;
+  - "huge": 200 with a body of 10 MB;
   - "silent": no answer, the connection held open until stop();
 and "chunked" sends its body in chunked transfer coding (RFC 9112 7.1)
 instead of with a Content-Length. "accept" tells which tokens XOAUTH2 takes:
 "last" (the one minted last, the default), "any" minted, or "none".
 
-A request that is not what the spec says is answered 400 invalid_request
+A request that is not what the script says is answered 400 invalid_request
 and its fault noted in the record's "faults".
 """
 
@@ -111,9 +111,9 @@ def response(status, reason, headers, body, chunked=False):
 
 
 class TokenEndpoint:
-    def __init__(self, spec, cert, key):
-        self.spec = spec
-        self.form = [tuple(p) for p in spec["form"]]
+    def __init__(self, script, cert, key):
+        self.script = script
+        self.form = [tuple(p) for p in script["form"]]
         self.refresh = dict(self.form).get("refresh_token")  # the refresh token the next request must carry
         self.record = {"connections": 0, "sni": [], "requests": [], "faults": [], "minted": [],
                        "refresh_tokens": []}
@@ -123,14 +123,14 @@ class TokenEndpoint:
         self.context.minimum_version = ssl.TLSVersion.TLSv1_2
         self.context.load_cert_chain(cert, key)
         self.context.sni_callback = lambda ssl_object, name, _: self.record["sni"].append(name)
-        self.sock = socket.create_server(("127.0.0.1", spec["port"]))
+        self.sock = socket.create_server(("127.0.0.1", script["port"]))
         self.threads = []
         threading.Thread(target=self._accept, daemon=True).start()
 
     def accepts(self, token):
         """Whether the mail server takes `token` for XOAUTH2."""
         minted = self.record["minted"]
-        return {"last": minted[-1:], "any": minted, "none": []}[self.spec.get("accept", "last")].count(token) > 0
+        return {"last": minted[-1:], "any": minted, "none": []}[self.script.get("accept", "last")].count(token) > 0
 
     def _accept(self):
         while True:
@@ -152,7 +152,7 @@ class TokenEndpoint:
                 return
             with self.lock:
                 self.record["requests"].append((head + b"\r\n\r\n" + body).decode("latin-1"))
-                answer = self.spec["answers"][min(len(self.record["requests"]), len(self.spec["answers"])) - 1]
+                answer = self.script["answers"][min(len(self.record["requests"]), len(self.script["answers"])) - 1]
                 out = self._answer(head, body, answer)
             if out is None:
                 self.stopping.wait()
@@ -171,10 +171,10 @@ class TokenEndpoint:
 
     def _answer(self, head, body, answer):
         """The bytes that answer one request; None for silence."""
-        expected_fields = {"host": self.spec["host"], "content-type": "application/x-www-form-urlencoded",
+        expected_fields = {"host": self.script["host"], "content-type": "application/x-www-form-urlencoded",
                            "content-length": str(len(body)), "accept": "application/json", "connection": "close"}
         form = [(n, self.refresh if n == "refresh_token" else v) for n, v in self.form]
-        faults = faults_of(head, body, f"POST {self.spec['path']} HTTP/1.1", expected_fields, form)
+        faults = faults_of(head, body, f"POST {self.script['path']} HTTP/1.1", expected_fields, form)
         if faults:
             self.record["faults"] += faults
             return json_answer(400, "Bad Request", {"error": "invalid_request", "error_description": faults[0]})
