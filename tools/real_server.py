@@ -38,7 +38,8 @@ XOAUTH2_REFUSAL = {"status": "401", "schemes": "bearer", "scope": "https://mail.
 class Recorder:
     def __init__(self, logins=None):
         self.messages = []
-        self.logins = dict(logins or {})  # user -> password, or XOAUTH2 access token
+        # user -> password, or for XOAUTH2 an access token or a function that judges one
+        self.logins = dict(logins or {})
         self.received = threading.Event()
 
     async def handle_DATA(self, server, session, envelope):
@@ -67,7 +68,8 @@ class Recorder:
         answer = base64.b64decode(args[1]) if len(args) > 1 else await server.challenge_auth("")
         fields = dict(f.split("=", 1) for f in answer.decode("latin-1").split("\x01") if "=" in f)
         user, token = fields.get("user"), fields.get("auth", "").removeprefix("Bearer ")
-        if self.logins.get(user) == token:
+        taken = self.logins.get(user)
+        if taken(token) if callable(taken) else taken == token:
             return AuthResult(success=True, auth_data=["XOAUTH2", user])
         await server.challenge_auth(json.dumps(XOAUTH2_REFUSAL))
         return AuthResult(success=False, handled=False)
@@ -77,6 +79,11 @@ class _RecordingSMTP(SMTP):
     """aiosmtpd's server, noting the client's bytes as it reads them."""
 
     def __init__(self, handler, tls, **kwargs):
+        if kwargs.get("authenticator"):
+            # RFC 4954 4: with AUTH a line may take 12288 octets, as XOAUTH2's
+            # answer to 334 does with a token of 2 KB (aiosmtpd's reader takes
+            # its limit from here as it is made).
+            self.line_length_limit = 12288
         super().__init__(handler, **kwargs)
         self.raw = bytearray()
         self.tls = tls  # "implicit", or "starttls" once STARTTLS succeeded

@@ -108,6 +108,10 @@ class Case:
     swap_spool: str | None = None  # once written, the spool file's name becomes a link here
     parallel: list | None = None  # argument lists after argv[0], all run at once
     session: list | None = None  # SMTP client steps spoken to the program's stdin and stdout (pipe_client.speak_smtp)
+    repeat: int = 1  # runs one after another; the last one's outcome is the case's, each one's in `runs`
+    endpoint: dict | None = None  # an OAuth 2.0 token endpoint on 127.0.0.1 (token_endpoint.TokenEndpoint's script)
+    proxy: dict | None = None  # {"port", "routes"}: an HTTP proxy beside the endpoint (token_endpoint.ConnectProxy)
+    read_back: list = field(default_factory=list)  # paths whose text comes back in `texts`
 
 
 @dataclass
@@ -129,7 +133,10 @@ class Result:
     elapsed: float
     cpu: float             # the program's CPU time, in seconds
     stdin_position: int | None = None  # where the program left a stdin_file
-    runs: list | None = None  # each parallel run's {"stdout", "stderr", "status", "timed_out"}
+    runs: list | None = None  # each parallel or repeated run's {"stdout", "stderr", "status", "timed_out"}
+    endpoint: dict | None = None  # the token endpoint's record (token_endpoint.TokenEndpoint)
+    proxy: dict | None = None  # the proxy's record: {"heads": [each CONNECT request's head]}
+    texts: dict | None = None  # path of read_back -> its text after the run, or None
     signalled: bool = False
     replies: list | None = None  # with `session`: the greeting's and each step's (code, text)
     seen: dict | None = None   # with `watch`: name -> [type, mode, link target or first bytes], as first seen

@@ -11,10 +11,11 @@ and 127.0.0.1), "wrong_name" and "expired" (a month of 2020), and those of
 the name rule (RFC 6125 6.4): "wildcard" (WILDCARD, which covers the case
 host name), "wildcard_tld" (*.test, over a whole top-level domain),
 "nul_name" (NUL_NAME, the case host name and more after a NUL) and
-"address_as_name" (127.0.0.1 as a DNS name, not an IP address). OTHER_ROOT
-is a CA nobody trusts (until a case names it in tls_ca_file); it signs
-"other", a leaf for the same names as "good". RSA throughout: Wine's crypt32
-checks the chains of the Windows build.
+"address_as_name" (127.0.0.1 as a DNS name, not an IP address); and
+"login", a token endpoint's, for LOGIN_NAMES. OTHER_ROOT is a CA nobody
+trusts (until a case names it in tls_ca_file); it signs "other", a leaf for
+the same names as "good". RSA throughout: Wine's crypt32 checks the chains
+of the Windows build.
 """
 
 import subprocess
@@ -27,6 +28,7 @@ WRONG_NAMES = ("wrong.example.net", "www.wrong.example.net")
 DAYS = 3000  # each leaf from now on, within its issuers' 3650 days
 EXPIRED = ("20200101000000Z", "20200201000000Z")  # openssl ca's -startdate and -enddate
 WILDCARD = "*." + HOST.decode().split(".", 1)[1]
+LOGIN_NAMES = ("login.test", "login.microsoftonline.com")
 NUL_NAME = HOST + b"\0.evil.example"
 
 INTERMEDIATE_EXTENSIONS = "basicConstraints=critical,CA:TRUE,pathlen:0\nkeyUsage=critical,keyCertSign,cRLSign\n"
@@ -120,8 +122,10 @@ def make(d):
     _leaf(d, "wildcard_tld", "intermediate", ["DNS:*.test"])
     _leaf(d, "nul_name", "intermediate", [_dns_name_der(NUL_NAME)], subject="a name with a NUL")
     _leaf(d, "address_as_name", "intermediate", ["DNS:127.0.0.1"])
+    _leaf(d, "login", "intermediate", [f"DNS:{n}" for n in LOGIN_NAMES])
     intermediate = _read(f"{d}/intermediate.pem")
-    leaves = ("good", "wrong_name", "expired", "other", "wildcard", "wildcard_tld", "nul_name", "address_as_name")
+    leaves = ("good", "wrong_name", "expired", "other", "wildcard", "wildcard_tld", "nul_name", "address_as_name",
+              "login")
     served = {n: _read(f"{d}/{n}.pem") + (intermediate if n != "other" else "") for n in leaves}
     return Pki(root=_read(f"{d}/root.pem"), other_root=_read(f"{d}/other_root.pem"), served=served,
                keys={n: _read(f"{d}/{n}.key") for n in leaves})

@@ -98,15 +98,18 @@ def trust(pem):
         write(f"{os.path.dirname(SYSTEM_ROOTS)}/{subject_hash}.{n}", cert)
 
 
+def pem_files(folder, pems):
+    """{"cert": path, "key": path} of `pems`' PEM texts, written under SCRATCH/`folder`."""
+    os.makedirs(f"{SCRATCH}/{folder}", exist_ok=True)
+    files = {name: f"{SCRATCH}/{folder}/{name}.pem" for name in ("cert", "key")}
+    for name, path in files.items():
+        write(path, pems[name])
+    return files
+
+
 def tls_files(tls):
     """RealServer's or OldTlsServer's TLS arguments for a case's `tls`, its PEM texts written to files."""
-    if not tls:
-        return {}
-    os.makedirs(f"{SCRATCH}/tls", exist_ok=True)
-    files = {"cert": f"{SCRATCH}/tls/cert.pem", "key": f"{SCRATCH}/tls/key.pem"}
-    for name, path in files.items():
-        write(path, tls[name])
-    return dict(files, tls=tls["mode"])
+    return dict(pem_files("tls", tls), tls=tls["mode"]) if tls else {}
 
 
 class OldTlsServer:
@@ -438,6 +441,16 @@ def run(case):
     if case.get("server") == "aiosmtpd":
         from real_server import RealServer
     args, executable = setup(case)
+    endpoint = proxy = None
+    logins = dict(case.get("logins") or {})
+    if case.get("endpoint"):
+        from token_endpoint import ConnectProxy, TokenEndpoint
+        script = case["endpoint"]
+        if script.get("port"):  # none: nothing listens
+            endpoint = TokenEndpoint(script, **pem_files("endpoint", script))
+            logins[script["user"]] = endpoint.accepts
+        if case.get("proxy"):
+            proxy = ConnectProxy(**case["proxy"])
     server = None
     if case.get("server") == "script":
         server = ScriptedServer(case.get("script"), port=case.get("port", 25))
@@ -446,7 +459,7 @@ def run(case):
     elif case.get("server") == "tls_script":
         server = ScriptedServer(case.get("script"), port=case.get("port", 25), tls=tls_files(case.get("tls")))
     elif case.get("server") == "aiosmtpd":
-        server = RealServer(port=case.get("port", 25), logins=case.get("logins"), **tls_files(case.get("tls")))
+        server = RealServer(port=case.get("port", 25), logins=logins, **tls_files(case.get("tls")))
     elif case.get("server") == "tls1.1":
         server = OldTlsServer(case.get("port", 25), **tls_files(case.get("tls")))
     elif case.get("server") == "renegotiate":
@@ -460,6 +473,9 @@ def run(case):
     if case.get("parallel"):
         result["runs"] = run_parallel(args, executable, case, stdin)
         result.update(stdout="", stderr="", status=None, timed_out=False, pid=0)
+    elif case.get("repeat", 1) > 1:  # one run after another; the last one's outcome is the case's
+        result["runs"] = [finish(start(args, executable, case), case, stdin) for _ in range(case["repeat"])]
+        result.update(result["runs"][-1], pid=0)
     else:
         watcher = Watcher(case["watch"]) if case.get("watch") else None
         proc = start(args, executable, case, stdin=stdin_file or stdin_dir or subprocess.PIPE)
@@ -486,6 +502,9 @@ def run(case):
         stdin_file.close()
     result["elapsed"] = round(time.monotonic() - started, 3)
     result["server"] = server.stop() if server else None
+    result["endpoint"] = endpoint.stop() if endpoint else None
+    result["proxy"] = proxy.stop() if proxy else None
+    result["texts"] = {path: read(place(path)) for path in case.get("read_back", [])}
     result["logs"] = {name: read(os.path.join(CWD, name)) for name in ("quillrun.log", "quillrun.debug")}
     result["raw_logs"] = dict(result["logs"])  # as_printed leaves these as they lie on disk
     if case.get("watch"):
