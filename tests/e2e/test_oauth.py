@@ -345,7 +345,7 @@ ROWS = {
 if not WRAPPED:
     ROWS["cache_others_may_read_refused"] = row(
         failed(CACHED, TOKEN, cache=cache_record(STALE_TOKEN), cache_mode=0o644),
-        f"-ERR Token cache: {CACHE} may be read by others (chmod 600 {CACHE})\n".encode(), 1, [requests(0)], [])
+        f"-ERR Token cache: {CACHE} may be read by others (chmod 600 {CACHE}, or chmod 640 {CACHE} with the web server's group)\n".encode(), 1, [requests(0)], [])
 
 # A link of another user's where the cache goes: made before the namespaces,
 # by real root, outside the sandbox's tmpfs; inside, where root alone is
