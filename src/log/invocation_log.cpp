@@ -56,7 +56,8 @@ void append_invocation_record(std::time_t start, std::string_view default_sender
   const std::string record =
       invocation_record(ctime_text != nullptr ? ctime_text : "\n", default_sender, args);
   // One write, so that records of runs appending at once do not interleave.
-  std::fwrite(record.data(), 1, record.size(), file);
+  const std::string lines = platform::log_lines(record);
+  std::fwrite(lines.data(), 1, lines.size(), file);
   std::fclose(file);
 }
 

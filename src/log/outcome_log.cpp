@@ -46,7 +46,7 @@ std::string outcome_line(const MessageOutcome &outcome) {
 void append_outcome(const std::string &path, const MessageOutcome &outcome) {
   std::FILE *file = platform::open_log_file(path.c_str());
   if (file == nullptr) return;
-  const std::string line = outcome_line(outcome);
+  const std::string line = platform::log_lines(outcome_line(outcome));
   // One write, so that the lines of runs appending at once do not interleave.
   std::fwrite(line.data(), 1, line.size(), file);
   std::fclose(file);

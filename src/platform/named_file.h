@@ -10,7 +10,7 @@
 
 namespace platform {
 
-/// `path` opened for appending as a text file, created readable and writable
+/// `path` opened for appending (in binary: see log_lines), created readable and writable
 /// by its owner alone when missing. Never through a symbolic link (on
 /// Windows a reparse point). nullptr when it cannot be opened so or is not a
 /// regular file.
@@ -21,9 +21,9 @@ std::FILE *open_log_file(const char *path);
 std::string path_in(const std::string &folder, const std::string &name);
 
 /// `text` ready for a log opened by open_log_file, each line ending as the
-/// system's text files do once written: on Windows, where the file is in
-/// text mode and turns every LF into CR LF, a CR LF of the dialogue loses
-/// its CR (never CR CR LF); elsewhere unchanged.
+/// system's text files do: on Windows every line with one CR LF, a LF
+/// given a CR and a CR LF of the dialogue kept as it is (never CR CR LF);
+/// elsewhere unchanged.
 std::string log_lines(std::string_view text);
 
 /// `path` opened for writing and emptied, created when missing. Never through

@@ -49,7 +49,9 @@ std::FILE *open_log_file(const char *path) {
   SECURITY_ATTRIBUTES *owner_only = security.attributes();
   if (owner_only == nullptr) return nullptr;
   // FILE_APPEND_DATA alone: every write goes to the end, whoever else appends.
-  return as_stream(open_own_name(path, FILE_APPEND_DATA, owner_only), _O_APPEND | _O_TEXT, "at");
+  // Binary: log_lines gives each line its CR LF, whatever the C runtime's
+  // text mode would make of a CR LF already there.
+  return as_stream(open_own_name(path, FILE_APPEND_DATA, owner_only), _O_APPEND | _O_BINARY, "ab");
 }
 
 std::string path_in(const std::string &folder, const std::string &name) {
@@ -60,9 +62,10 @@ std::string path_in(const std::string &folder, const std::string &name) {
 
 std::string log_lines(std::string_view text) {
   std::string lines;
-  lines.reserve(text.size());
+  lines.reserve(text.size() + text.size() / 16);
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lines += text[i];
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) lines += '\r';
+    lines += text[i];
   }
   return lines;
 }
