@@ -9,8 +9,9 @@ COMMAND runs as root of new user, mount, UTS and network namespaces, with
   - a tmpfs on /run and on /tmp and an overlay on /etc, so that what it
     writes there is gone when it ends and the machine's files stay as they were;
   - the host name NAME (HOST unless given), /etc/hosts mapping it and
-    localhost to 127.0.0.1, and a resolver on 127.0.0.1, so that a lookup
-    that misses /etc/hosts fails at once instead of leaving the machine;
+    localhost to 127.0.0.1, and names looked up in /etc/hosts alone, so
+    that a name it lacks is not found at once instead of leaving the
+    machine (and a resolver on 127.0.0.1 for what asks DNS itself);
   - this source tree, and each PATH given with --keep, still at its own path
     even when it lies under /tmp or /run: a checkout may be anywhere.
     NAMESPACES_KEPT lists those of them (":"-separated) that were covered and
@@ -61,6 +62,21 @@ def mount(fstype, target, data="", source=None, flags=0):
 def write(path, text):
     with open(path, "wb") as f:
         f.write(text.encode("latin-1"))
+
+
+def read_text(path):
+    """A file's text, or "" when there is none."""
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode("latin-1")
+    except FileNotFoundError:
+        return ""
+
+
+def hosts_from_files(nsswitch):
+    """nsswitch.conf's text with host names looked up in /etc/hosts alone."""
+    lines = [line for line in nsswitch.splitlines() if not line.startswith("hosts:")]
+    return "".join(line + "\n" for line in lines + ["hosts: files"])
 
 
 def covered(paths):
@@ -124,6 +140,7 @@ def set_up(hostname=HOST, keep=()):
     socket.sethostname(hostname)
     write("/etc/hosts", f"127.0.0.1\t{hostname} localhost\n")
     write("/etc/resolv.conf", "nameserver 127.0.0.1\n")
+    write("/etc/nsswitch.conf", hosts_from_files(read_text("/etc/nsswitch.conf")))
     try:  # a working directory under /tmp or /run: the one at that path now
         os.chdir(os.getcwd())
     except OSError:

@@ -1,7 +1,8 @@
-// The socket layer: the few Windows Sockets 1.1 services the program uses,
-// behind one narrow interface. net_win32.cpp calls Winsock itself;
-// net_posix.cpp gives the same results on POSIX sockets, with error codes
-// brought to the Windows Sockets numbers.
+// The socket layer: the few Windows Sockets services the program uses (those
+// of version 1.1, and getaddrinfo of version 2), behind one narrow
+// interface. net_win32.cpp calls Winsock itself; net_posix.cpp gives the
+// same results on POSIX sockets, with error codes brought to the Windows
+// Sockets numbers.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -27,9 +29,10 @@ SocketStartup start_socket_library();
 /// nothing when the library cannot tell it.
 std::optional<std::string> host_name(std::size_t max_length);
 
-/// The numeric conversion of a dotted-quad text, in network byte order; the
-/// all-ones address when the text does not convert (used unchecked).
-std::uint32_t numeric_ipv4(const std::string &text);
+/// The numeric conversion of a dotted-quad text: its 4 bytes in network
+/// order; the all-ones address when the text does not convert (used
+/// unchecked).
+std::string numeric_ipv4(const std::string &text);
 
 /// The `size` bytes, in network order, of an address written as text in
 /// inet_pton's forms: 4 for IPv4, 16 for IPv6; nothing for any other text.
@@ -39,20 +42,26 @@ std::optional<std::string> address_bytes(const std::string &text, std::size_t si
 /// network order; "?" for any other size.
 std::string address_text(std::string_view bytes);
 
-/// The first IPv4 address of `name`, in network byte order; nothing when the
-/// name does not resolve. Leaves the last socket error untouched.
-std::optional<std::uint32_t> resolve_ipv4(const std::string &name);
+/// What a name resolves to for a TCP connection.
+struct Resolved {
+  std::vector<std::string> addresses; ///< 4 (IPv4) or 16 (IPv6) bytes each, in the resolver's order
+  int error = 0; ///< with none, why as a Windows Sockets code: 11001 no such name, 11002 try again
+};
 
-/// A new blocking IPv4 stream socket, or kInvalidSocket.
-Socket create_stream_socket();
+/// Every IPv6 and IPv4 address of `name` (getaddrinfo, any family), in the
+/// order the resolver gives them.
+Resolved resolve(const std::string &name);
 
-/// Connects `socket` to `address` (network byte order) and `port`, waiting
-/// as long as the system lets it. Returns false on failure;
-/// last_socket_error() then tells why.
-bool connect_socket(Socket socket, std::uint32_t address, std::uint16_t port);
+/// A connection made, or why none was.
+struct Opened {
+  Socket socket = kInvalidSocket;
+  int error = 0; ///< without a socket: the Windows Sockets code (10060 when the time ran out)
+};
 
-/// The last socket error as a Windows Sockets code (0 after a success).
-int last_socket_error();
+/// A new stream socket connected to `address` (4 or 16 bytes, network
+/// order) on `port`, waiting at most `timeout_ms` milliseconds for the
+/// connection, then in the mode send_some and receive_some expect.
+Opened connect_stream(std::string_view address, std::uint16_t port, int timeout_ms);
 
 struct Transfer {
   long count = 0;         ///< bytes moved (a receive: 0 when the peer closed); -1 on error

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -15,10 +16,6 @@
 namespace platform {
 namespace {
 
-int saved_error = 0;
-
-void save_error(int error_number) { saved_error = windows_sockets_code(error_number); }
-
 // Waits for `events` on the socket; true when ready, false when the time ran
 // out. An error or a hang-up counts as ready: the call that follows reports it.
 bool ready_for(Socket socket, short events, int timeout_ms) {
@@ -28,6 +25,16 @@ bool ready_for(Socket socket, short events, int timeout_ms) {
     ready = poll(&waiting, 1, timeout_ms);
   } while (ready < 0 && errno == EINTR);
   return ready != 0;
+}
+
+// The errno of a connection begun without blocking, once it has ended or
+// `timeout_ms` has passed (ETIMEDOUT).
+int connect_result(int fd, int timeout_ms) {
+  if (!ready_for(fd, POLLOUT, timeout_ms)) return ETIMEDOUT;
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+  return error;
 }
 
 } // namespace
@@ -98,26 +105,15 @@ std::optional<std::string> host_name(std::size_t max_length) {
   return std::string(buffer.data());
 }
 
-std::uint32_t numeric_ipv4(const std::string &text) { return inet_addr(text.c_str()); }
+std::string numeric_ipv4(const std::string &text) {
+  const in_addr_t address = inet_addr(text.c_str());
+  return {reinterpret_cast<const char *>(&address), sizeof address};
+}
 
 std::optional<std::string> address_bytes(const std::string &text, std::size_t size) {
   unsigned char bytes[16];
   if (inet_pton(size == 16 ? AF_INET6 : AF_INET, text.c_str(), bytes) != 1) return std::nullopt;
   return std::string(reinterpret_cast<const char *>(bytes), size);
-}
-
-std::optional<std::uint32_t> resolve_ipv4(const std::string &name) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo *found = nullptr;
-  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
-    return std::nullopt;
-  }
-  const auto *address = reinterpret_cast<const sockaddr_in *>(found->ai_addr);
-  std::uint32_t result = address->sin_addr.s_addr;
-  freeaddrinfo(found);
-  return result;
 }
 
 std::string address_text(std::string_view bytes) {
@@ -126,27 +122,74 @@ std::string address_text(std::string_view bytes) {
   return inet_ntop(family, bytes.data(), text, sizeof text) != nullptr ? text : "?";
 }
 
-Socket create_stream_socket() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  save_error(fd < 0 ? errno : 0);
-  return fd < 0 ? kInvalidSocket : fd;
-}
-
-bool connect_socket(Socket socket, std::uint32_t address, std::uint16_t port) {
-  sockaddr_in server{};
-  server.sin_family = AF_INET;
-  server.sin_port = htons(port);
-  server.sin_addr.s_addr = address;
-  int fd = static_cast<int>(socket);
-  if (connect(fd, reinterpret_cast<const sockaddr *>(&server), sizeof server) != 0) {
-    save_error(errno);
-    return false;
+int resolver_error_code(int gai_error, int error_number) {
+  switch (gai_error) {
+  case EAI_NONAME:
+    return 11001; // WSAHOST_NOT_FOUND
+  case EAI_AGAIN:
+    return 11002; // WSATRY_AGAIN
+  case EAI_NODATA:
+    return 11004; // WSANO_DATA
+  case EAI_SYSTEM:
+    return windows_sockets_code(error_number);
+  default:
+    return 11003; // WSANO_RECOVERY, as Windows names EAI_FAIL
   }
-  save_error(0);
-  return true;
 }
 
-int last_socket_error() { return saved_error; }
+Resolved resolve(const std::string &name) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo *found = nullptr;
+  const int failed = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  if (failed != 0) return {{}, resolver_error_code(failed, errno)};
+  Resolved resolved;
+  for (const addrinfo *entry = found; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family == AF_INET) {
+      const in_addr &address = reinterpret_cast<const sockaddr_in *>(entry->ai_addr)->sin_addr;
+      resolved.addresses.emplace_back(reinterpret_cast<const char *>(&address), sizeof address);
+    } else if (entry->ai_family == AF_INET6) {
+      const in6_addr &address = reinterpret_cast<const sockaddr_in6 *>(entry->ai_addr)->sin6_addr;
+      resolved.addresses.emplace_back(reinterpret_cast<const char *>(&address), sizeof address);
+    }
+  }
+  freeaddrinfo(found);
+  return resolved;
+}
+
+Opened connect_stream(std::string_view address, std::uint16_t port, int timeout_ms) {
+  sockaddr_storage server{};
+  socklen_t length;
+  if (address.size() == 16) {
+    auto &ipv6 = reinterpret_cast<sockaddr_in6 &>(server);
+    ipv6.sin6_family = AF_INET6;
+    ipv6.sin6_port = htons(port);
+    address.copy(reinterpret_cast<char *>(&ipv6.sin6_addr), sizeof ipv6.sin6_addr);
+    length = sizeof ipv6;
+  } else {
+    auto &ipv4 = reinterpret_cast<sockaddr_in &>(server);
+    ipv4.sin_family = AF_INET;
+    ipv4.sin_port = htons(port);
+    address.copy(reinterpret_cast<char *>(&ipv4.sin_addr), sizeof ipv4.sin_addr);
+    length = sizeof ipv4;
+  }
+  const int fd = socket(server.ss_family, SOCK_STREAM, 0);
+  if (fd < 0) return {kInvalidSocket, windows_sockets_code(errno)};
+  // Begun without blocking so that the wait is ours to bound; blocking again
+  // after, as the sends and receives expect.
+  const int flags = fcntl(fd, F_GETFL);
+  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  int error = connect(fd, reinterpret_cast<const sockaddr *>(&server), length) == 0 ? 0 : errno;
+  // Interrupted, the connection still goes on, as one in progress does.
+  if (error == EINPROGRESS || error == EINTR) error = connect_result(fd, timeout_ms);
+  if (error != 0) {
+    close(fd);
+    return {kInvalidSocket, windows_sockets_code(error)};
+  }
+  fcntl(fd, F_SETFL, flags);
+  return {fd, 0};
+}
 
 Transfer send_some(Socket socket, std::string_view data, int timeout_ms) {
   if (!ready_for(socket, POLLOUT, timeout_ms)) return {0, true};

@@ -1,18 +1,12 @@
 #include "platform/net.h"
 
-// Windows Sockets 2 headers for inet_pton alone; the library started is
-// still version 1.1.
+// Windows Sockets 2 headers for inet_pton and getaddrinfo alone (ws2_32,
+// which every Windows has); the library started is still version 1.1.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 namespace platform {
 namespace {
-
-int saved_error = 0;
-
-// The library's own last error code, whether the call failed or not (a
-// successful call need not reset it).
-void save_error() { saved_error = WSAGetLastError(); }
 
 SOCKET native(Socket socket) { return static_cast<SOCKET>(socket); }
 
@@ -29,6 +23,27 @@ bool ready_for(Socket socket, bool writing, int timeout_ms) {
   int ready = writing ? select(0, nullptr, &wanted, &failed, &limit)
                       : select(0, &wanted, nullptr, &failed, &limit);
   return ready != 0;
+}
+
+// The error of a connection begun without blocking, once it has ended or
+// `timeout_ms` has passed (WSAETIMEDOUT). Windows Sockets tells a failed
+// one in the exception set, a made one in the write set.
+int connect_result(Socket socket, int timeout_ms) {
+  fd_set made;
+  fd_set failed;
+  FD_ZERO(&made);
+  FD_ZERO(&failed);
+  FD_SET(native(socket), &made);
+  FD_SET(native(socket), &failed);
+  timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+  const int ready = select(0, nullptr, &made, &failed, &limit);
+  if (ready == SOCKET_ERROR) return WSAGetLastError();
+  if (ready == 0) return WSAETIMEDOUT;
+  if (!FD_ISSET(native(socket), &failed)) return 0;
+  int error = 0;
+  int length = sizeof error;
+  getsockopt(native(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &length);
+  return error;
 }
 
 } // namespace
@@ -53,8 +68,9 @@ std::string address_text(std::string_view bytes) {
   return inet_ntop(family, bytes.data(), text, sizeof text) != nullptr ? text : "?";
 }
 
-std::uint32_t numeric_ipv4(const std::string &text) {
-  return static_cast<std::uint32_t>(inet_addr(text.c_str()));
+std::string numeric_ipv4(const std::string &text) {
+  const unsigned long address = inet_addr(text.c_str());
+  return {reinterpret_cast<const char *>(&address), 4};
 }
 
 std::optional<std::string> address_bytes(const std::string &text, std::size_t size) {
@@ -63,36 +79,63 @@ std::optional<std::string> address_bytes(const std::string &text, std::size_t si
   return std::string(reinterpret_cast<const char *>(bytes), size);
 }
 
-std::optional<std::uint32_t> resolve_ipv4(const std::string &name) {
-  const hostent *host = gethostbyname(name.c_str());
-  if (host == nullptr || host->h_addrtype != AF_INET || host->h_addr_list[0] == nullptr) {
-    return std::nullopt;
+// getaddrinfo's failures are themselves Windows Sockets codes.
+Resolved resolve(const std::string &name) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo *found = nullptr;
+  const int failed = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  if (failed != 0) return {{}, failed};
+  Resolved resolved;
+  for (const addrinfo *entry = found; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family == AF_INET) {
+      const in_addr &address = reinterpret_cast<const sockaddr_in *>(entry->ai_addr)->sin_addr;
+      resolved.addresses.emplace_back(reinterpret_cast<const char *>(&address), sizeof address);
+    } else if (entry->ai_family == AF_INET6) {
+      const in6_addr &address = reinterpret_cast<const sockaddr_in6 *>(entry->ai_addr)->sin6_addr;
+      resolved.addresses.emplace_back(reinterpret_cast<const char *>(&address), sizeof address);
+    }
   }
-  return reinterpret_cast<const in_addr *>(host->h_addr_list[0])->s_addr;
+  freeaddrinfo(found);
+  return resolved;
 }
 
-Socket create_stream_socket() {
-  SOCKET socket_handle = socket(AF_INET, SOCK_STREAM, 0);
-  save_error();
-  return socket_handle == INVALID_SOCKET ? kInvalidSocket : static_cast<Socket>(socket_handle);
-}
-
-bool connect_socket(Socket socket, std::uint32_t address, std::uint16_t port) {
-  sockaddr_in server{};
-  server.sin_family = AF_INET;
-  server.sin_port = htons(port);
-  server.sin_addr.s_addr = address;
-  int failed = connect(native(socket), reinterpret_cast<const sockaddr *>(&server), sizeof server);
-  save_error();
-  if (failed != 0) return false;
-  // Windows Sockets 1.1 has no send time-out: sends wait in select and then
-  // take only what fits, which a non-blocking socket guarantees.
+Opened connect_stream(std::string_view address, std::uint16_t port, int timeout_ms) {
+  sockaddr_storage server{};
+  int length;
+  if (address.size() == 16) {
+    auto &ipv6 = reinterpret_cast<sockaddr_in6 &>(server);
+    ipv6.sin6_family = AF_INET6;
+    ipv6.sin6_port = htons(port);
+    address.copy(reinterpret_cast<char *>(&ipv6.sin6_addr), sizeof ipv6.sin6_addr);
+    length = sizeof ipv6;
+  } else {
+    auto &ipv4 = reinterpret_cast<sockaddr_in &>(server);
+    ipv4.sin_family = AF_INET;
+    ipv4.sin_port = htons(port);
+    address.copy(reinterpret_cast<char *>(&ipv4.sin_addr), sizeof ipv4.sin_addr);
+    length = sizeof ipv4;
+  }
+  const SOCKET socket_handle = socket(server.ss_family, SOCK_STREAM, 0);
+  if (socket_handle == INVALID_SOCKET) return {kInvalidSocket, WSAGetLastError()};
+  const auto made = static_cast<Socket>(socket_handle);
+  // Non-blocking from here on: the connection's wait is ours to bound, and
+  // Windows Sockets 1.1 has no send time-out, so sends wait in select and
+  // then take only what fits, which a non-blocking socket guarantees.
   u_long non_blocking = 1;
-  ioctlsocket(native(socket), static_cast<long>(FIONBIO), &non_blocking);
-  return true;
+  ioctlsocket(socket_handle, static_cast<long>(FIONBIO), &non_blocking);
+  int error = 0;
+  if (connect(socket_handle, reinterpret_cast<const sockaddr *>(&server), length) != 0) {
+    error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) error = connect_result(made, timeout_ms);
+  }
+  if (error != 0) {
+    closesocket(socket_handle);
+    return {kInvalidSocket, error};
+  }
+  return {made, 0};
 }
-
-int last_socket_error() { return saved_error; }
 
 Transfer send_some(Socket socket, std::string_view data, int timeout_ms) {
   if (!ready_for(socket, true, timeout_ms)) return {0, true};

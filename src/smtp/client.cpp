@@ -100,14 +100,9 @@ TextSent send_wire_form(Client &client, io::BlockReader &text) {
 } // namespace
 
 Connected connect_by_tcp(std::string &host, int port) {
-  Connected connected;
-  platform::Socket socket = open_smtp_connection(host, port, &connected.address);
-  if (socket == platform::kInvalidSocket) {
-    connected.error = platform::last_socket_error();
-  } else {
-    connected.stream = platform::socket_stream(socket);
-  }
-  return connected;
+  TcpConnection tcp = open_smtp_connection(host, port);
+  if (tcp.socket == platform::kInvalidSocket) return {nullptr, {}, tcp.error};
+  return {platform::socket_stream(tcp.socket), std::move(tcp.address), 0};
 }
 
 Outcome open_session(Client &client, const std::string &host, int port, bool implicit_tls,

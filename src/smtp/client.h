@@ -13,7 +13,6 @@
 #include "smtp/time_limits.h"
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,25 +25,26 @@ namespace smtp {
 /// A connection to the server, or why there is none.
 struct Connected {
   std::unique_ptr<platform::Stream> stream; ///< nullptr when no connection was made
-  std::uint32_t address = 0;                ///< the address connected to, network byte order
-  int error = 0;                            ///< without a stream: the Windows Sockets code
+  std::string address; ///< the address connected to, 4 or 16 bytes in network order
+  int error = 0;       ///< without a stream: the Windows Sockets code
 };
 
 /// Makes the connection to `host` (which it may rewrite into the name it
-/// used) on `port`.
+/// used) on `port`, trying each of its addresses in turn.
 using Connect = std::function<Connected(std::string &host, int port)>;
 
-/// The TCP connection of open_smtp_connection.
+/// The TCP connection of open_smtp_connection, within the connect limits
+/// of TimeLimits.
 Connected connect_by_tcp(std::string &host, int port);
 
 struct Client {
   Connect connect = connect_by_tcp;         ///< a test hands a connection in memory
   std::unique_ptr<platform::Stream> stream; ///< nullptr while there is no connection
   TimeLimits limits;
-  std::string pending;       ///< bytes received after the last whole reply, kept for the next
-  std::string server;        ///< the host as connected to, lower-cased: the name TLS checks
-  int port = 0;              ///< the port as configured
-  std::uint32_t address = 0; ///< the address connected to, network byte order
+  std::string pending; ///< bytes received after the last whole reply, kept for the next
+  std::string server;  ///< the host as connected to, lower-cased: the name TLS checks
+  int port = 0;        ///< the port as configured
+  std::string address; ///< the address connected to, 4 or 16 bytes in network order
   std::optional<platform::TlsFacts> tls; ///< once TLS is up on this connection, what it is
   /// Every form of the login's secret as it crossed the connection: shown
   /// as "<hidden>" in every reply read from then on.

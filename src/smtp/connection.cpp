@@ -1,8 +1,12 @@
 #include "smtp/connection.h"
 
+#include "log/debug_log.h"
 #include "log/report.h"
+#include "platform/deadline.h"
 #include "smtp/socket_errors.h"
 #include "text/ascii.h"
+
+#include <algorithm>
 
 namespace smtp {
 namespace {
@@ -59,30 +63,49 @@ bool is_dotted_quad(std::string_view text) {
          text.back() != '.';
 }
 
-platform::Socket open_smtp_connection(std::string &host, int port, std::uint32_t *address_used) {
-  lower_case(host);
-  std::uint32_t address;
-  if (is_dotted_quad(host)) {
-    address = platform::numeric_ipv4(std::string(without_brackets(host)));
-  } else if (auto resolved = platform::resolve_ipv4(host)) {
-    address = *resolved;
-  } else {
-    return platform::kInvalidSocket;
+std::optional<std::string> ipv6_literal(std::string_view host) {
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
   }
-  if (address_used != nullptr) *address_used = address;
-  platform::Socket socket = platform::create_stream_socket();
-  if (socket == platform::kInvalidSocket) return socket;
-  // Only the low 16 bits of the configured number name the port.
-  if (!platform::connect_socket(socket, address, static_cast<std::uint16_t>(port & 0xFFFF))) {
-    platform::close_socket(socket);
-    return platform::kInvalidSocket;
-  }
-  return socket;
+  return platform::address_bytes(std::string(host), 16);
 }
 
-bool is_loopback(std::uint32_t address) {
-  const auto *bytes = reinterpret_cast<const unsigned char *>(&address);
-  return bytes[0] == 127;
+TcpConnection connect_in_turn(const std::vector<std::string> &addresses, int port,
+                              const TimeLimits &limits) {
+  const platform::Clock::time_point deadline = platform::deadline_in(limits.connect_in_all);
+  const int each = static_cast<int>(limits.connect.count());
+  TcpConnection connection;
+  for (const std::string &address : addresses) {
+    const int left = platform::milliseconds_left(deadline);
+    if (left == 0) break;
+    // Only the low 16 bits of the configured number name the port.
+    platform::Opened opened = platform::connect_stream(
+        address, static_cast<std::uint16_t>(port & 0xFFFF), std::min(each, left));
+    if (opened.socket != platform::kInvalidSocket) return {opened.socket, address, 0};
+    connection.error = opened.error;
+    logs::debug_log("Could not connect to " + platform::address_text(address) + " " +
+                    socket_error_text(opened.error) + "\n");
+  }
+  return connection;
+}
+
+TcpConnection open_smtp_connection(std::string &host, int port, const TimeLimits &limits) {
+  lower_case(host);
+  platform::Resolved resolved;
+  if (is_dotted_quad(host)) {
+    resolved.addresses = {platform::numeric_ipv4(std::string(without_brackets(host)))};
+  } else if (auto address = ipv6_literal(host)) {
+    resolved.addresses = {*address};
+  } else {
+    resolved = platform::resolve(host);
+  }
+  if (resolved.addresses.empty()) return {platform::kInvalidSocket, {}, resolved.error};
+  return connect_in_turn(resolved.addresses, port, limits);
+}
+
+bool is_loopback(std::string_view address) {
+  static constexpr std::string_view kIpv6Loopback{"\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\1", 16};
+  return (address.size() == 4 && address.front() == '\x7f') || address == kIpv6Loopback;
 }
 
 std::string connection_failure(std::string host, int port, int error) {

@@ -10,7 +10,7 @@ struct ErrorText {
   std::string_view text;
 };
 
-// The Windows Sockets 1.1 codes and their texts, as users have always seen
+// The Windows Sockets codes and their texts, as users have always seen
 // them (spelling included). Every text is shown after "() ".
 constexpr ErrorText kErrorTexts[] = {
     {10004, "The (blocking) call was canceled via WSACancelBlockingCall."},
@@ -44,6 +44,9 @@ constexpr ErrorText kErrorTexts[] = {
     {10065, "Host Unreachable"},
     {10066, "Not Empty"},
     {10093, "A successful WSAStartup must occur before using this API."},
+    // The resolver's: the name is unknown, or no answer came this time.
+    {11001, "Host not found"},
+    {11002, "Nonauthoritative host not found"},
 };
 
 } // namespace

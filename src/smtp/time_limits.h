@@ -7,6 +7,12 @@
 namespace smtp {
 
 struct TimeLimits {
+  /// Each of the server's addresses to take the connection, and all of them
+  /// together (RFC 5321 5.1: each address is tried in turn). 4.5.3.2 sets no
+  /// figure; one address that drops every packet must leave time for the
+  /// next, as many hosts have one IPv6 and one IPv4 address.
+  std::chrono::milliseconds connect{std::chrono::seconds(20)};
+  std::chrono::milliseconds connect_in_all{std::chrono::seconds(60)};
   std::chrono::milliseconds reply{std::chrono::minutes(5)}; ///< greeting, HELO, MAIL, RCPT
   std::chrono::milliseconds data_reply{std::chrono::minutes(2)};
   std::chrono::milliseconds final_dot_reply{std::chrono::minutes(10)};

@@ -13,9 +13,8 @@ namespace {
 // The lines of "-bv", each one fact, all here.
 
 std::string server_line(const Client &client) {
-  const std::uint32_t address = client.address;
   return "Server: " + client.server + " port " + std::to_string(client.port) + ", address " +
-         platform::address_text({reinterpret_cast<const char *>(&address), sizeof address}) + "\n";
+         platform::address_text(client.address) + "\n";
 }
 
 std::string tls_lines(const platform::TlsFacts &tls, std::time_t now) {

@@ -84,6 +84,7 @@ class Case:
     #                                   (sandbox.RenegotiatingServer) or None
     script: dict = field(default_factory=dict)  # replies of the scripted server
     port: int = 25
+    listen: str = "127.0.0.1"         # the scripted server's address, IPv4 or IPv6
     tls: dict | None = None           # the server's TLS: {"mode": "starttls" or "implicit",
     #                                   "cert": PEM of the leaf and the chain it sends, "key": PEM}
     logins: dict = field(default_factory=dict)  # user -> password or XOAUTH2 token; aiosmtpd then requires AUTH

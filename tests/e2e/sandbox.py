@@ -453,7 +453,7 @@ def run(case):
             proxy = ConnectProxy(**case["proxy"])
     server = None
     if case.get("server") == "script":
-        server = ScriptedServer(case.get("script"), port=case.get("port", 25))
+        server = ScriptedServer(case.get("script"), host=case.get("listen", "127.0.0.1"), port=case.get("port", 25))
         if case.get("swap_spool"):
             server.on_connect = SpoolSwapper(place(case["swap_spool"])).swap
     elif case.get("server") == "tls_script":

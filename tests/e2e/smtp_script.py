@@ -79,7 +79,8 @@ class ScriptedServer:
         self.delay = float(self.script.pop("chunk_delay", 0.2))
         self.sessions = []
         self.threads = []
-        self.sock = socket.create_server((host, port), reuse_port=False)
+        family = socket.AF_INET6 if ":" in host else socket.AF_INET
+        self.sock = socket.create_server((host, port), family=family, reuse_port=False)
         self.sock.settimeout(0.2)
         self.stopping = False
         self.on_connect = None

@@ -126,12 +126,12 @@ ROWS = {
     "bd_with_more_letters_ignored": Row(deliver("-bdx", "a@b"), commands=dialogue(b"<a@b>")),
     # Option values and their consumption.
     "host_consumes_bd": Row(deliver("-host", "-bd", "a@b", server=None),
-                            b"Could not connect to SMTP server -bd 25 () Socket Unkown error code 0 \n\n", 1),
+                            b"Could not connect to SMTP server -bd 25 () Host not found\n\n", 1),
     "host_lower_cased_in_message": Row(deliver("-host", "NoSuch.Example", "a@b", server=None),
                                        b"Could not connect to SMTP server nosuch.example 25 "
-                                       b"() Socket Unkown error code 0 \n\n", 1),
+                                       b"() Host not found\n\n", 1),
     "host_cut_to_100": Row(deliver("-host", "h" * 150, "a@b", server=None),
-                           b"Could not connect to SMTP server " + b"h" * 100 + b" 25 () Socket Unkown error code 0 \n\n",
+                           b"Could not connect to SMTP server " + b"h" * 100 + b" 25 () Host not found\n\n",
                            1),
     "host_refused": Row(deliver("-host", "127.0.0.1", "a@b", server=None),
                         b"Could not connect to SMTP server 127.0.0.1 25 () Connection Refused\n\n", 1),

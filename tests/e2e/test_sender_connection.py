@@ -89,7 +89,7 @@ ROWS = {
     "host_in_capitals_printed_lower": no_connection(cannot_connect(HOST, 25, b"Connection Refused"), "-host",
                                                     "MAILHOST.EXAMPLE.ORG", "a@b"),
     "host_in_capitals_connects": delivered("-host", "LocalHost", "a@b"),
-    "unresolvable_host": no_connection(cannot_connect(b"nowhere.invalid", 25, b"Socket Unkown error code 0 "),
+    "unresolvable_host": no_connection(cannot_connect(b"nowhere.invalid", 25, b"Host not found"),
                                        "-host", "nowhere.invalid", "a@b", server="script"),
     "network_unreachable": no_connection(cannot_connect(b"10.1.2.3", 25, b"Network Unreachable"), "-host",
                                          "10.1.2.3", "a@b", server="script"),

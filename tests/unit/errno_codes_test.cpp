@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <netdb.h>
 #include <vector>
 
 namespace platform {
@@ -42,6 +43,25 @@ TEST(WindowsSocketsCode, AnErrnoWithoutCounterpartLandsOutsideTheTable) {
     EXPECT_EQ(smtp::socket_error_text(code),
               "() Socket Unkown error code " + std::to_string(code) + " ");
     EXPECT_NE(code, 0);
+  }
+}
+
+TEST(ResolverErrorCode, GetaddrinfoFailuresAreNumberedAsWindowsNumbersThem) {
+  struct Row {
+    int gai_error;
+    int error_number;
+    int code;
+  };
+  const std::vector<Row> rows = {
+      {EAI_NONAME, 0, 11001},
+      {EAI_AGAIN, 0, 11002},
+      {EAI_FAIL, 0, 11003},
+      {EAI_NODATA, 0, 11004},
+      {EAI_SYSTEM, ENETUNREACH, 10051},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.gai_error);
+    EXPECT_EQ(resolver_error_code(row.gai_error, row.error_number), row.code);
   }
 }
 

@@ -35,11 +35,12 @@ using Length = std::size_t;
 #endif
 
 /// Bound to 127.0.0.1 and a port of the system's choosing; listening when
-/// asked. `port` is 0 when that failed.
+/// asked, with room for `backlog` connections not yet accepted. `port` is 0
+/// when that failed.
 struct LoopbackListener {
   NativeSocket fd;
   int port = 0;
-  explicit LoopbackListener(bool listening = true) {
+  explicit LoopbackListener(bool listening = true, int backlog = 1) {
     platform::start_socket_library();
     fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -47,7 +48,7 @@ struct LoopbackListener {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     AddressLength length = sizeof address;
     if (bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0) return;
-    if (listening && listen(fd, 1) != 0) return;
+    if (listening && listen(fd, backlog) != 0) return;
     getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
     port = ntohs(address.sin_port);
   }
@@ -62,12 +63,10 @@ struct LoopbackConnection {
   platform::Socket client = platform::kInvalidSocket;
   NativeSocket server = kNoSocket;
   LoopbackConnection() {
-    client = platform::create_stream_socket();
-    if (!platform::connect_socket(client, htonl(INADDR_LOOPBACK),
-                                  static_cast<std::uint16_t>(listener.port))) {
-      return;
-    }
-    server = accept(listener.fd, nullptr, nullptr);
+    client = platform::connect_stream(platform::numeric_ipv4("127.0.0.1"),
+                                      static_cast<std::uint16_t>(listener.port), 5000)
+                 .socket;
+    if (client != platform::kInvalidSocket) server = accept(listener.fd, nullptr, nullptr);
   }
   ~LoopbackConnection() {
     if (client != platform::kInvalidSocket) platform::close_socket(client);
@@ -99,6 +98,23 @@ struct LoopbackConnection {
     }
     return true;
   }
+};
+
+/// A listener that never answers a connection, as a host that drops every
+/// packet: its queue (backlog 0, which Linux takes as room for one) holds a
+/// connection never accepted, and a SYN to a full queue is dropped.
+struct SilentListener {
+  LoopbackListener listener{true, 0};
+  platform::Socket queued =
+      platform::connect_stream(platform::numeric_ipv4("127.0.0.1"),
+                               static_cast<std::uint16_t>(listener.port), 5000)
+          .socket;
+  SilentListener() = default;
+  ~SilentListener() {
+    if (queued != platform::kInvalidSocket) platform::close_socket(queued);
+  }
+  SilentListener(const SilentListener &) = delete;
+  SilentListener &operator=(const SilentListener &) = delete;
 };
 
 } // namespace unit

@@ -14,7 +14,6 @@
 #include "smtp/client.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
@@ -139,8 +138,8 @@ private:
 /// script for any later one).
 struct ScriptedServer {
   std::vector<Script> scripts;
-  int refusal;               ///< when not 0, no connection at all, for this Windows Sockets code
-  std::uint32_t address = 0; ///< where the client finds itself connected to
+  int refusal;         ///< when not 0, no connection at all, for this Windows Sockets code
+  std::string address; ///< where the client finds itself connected to (4 or 16 bytes)
   std::vector<std::shared_ptr<Received>> connections;
 
   explicit ScriptedServer(std::vector<Script> served, int refused = 0)

@@ -36,12 +36,7 @@ struct Row {
   int refused = 0;       ///< no connection, for this Windows Sockets code
 };
 
-std::uint32_t loopback() {
-  const unsigned char bytes[4] = {127, 0, 0, 1};
-  std::uint32_t address;
-  std::memcpy(&address, bytes, sizeof address);
-  return address;
-}
+std::string loopback() { return std::string("\x7f\x00\x00\x01", 4); }
 
 TEST(Verify, EachFactALineAndEveryStepJudgedAsADeliveryJudgesIt) {
   const std::vector<Row> rows = {
