@@ -80,7 +80,8 @@ using Setter = std::string (*)(std::string_view value, QuillrunIni &ini);
 // A tenant goes into the endpoint's path: a domain name or a GUID, nothing
 // that could change the URL.
 bool tenant_name(std::string_view text) {
-  return text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_") ==
+  return text.find_first_not_of(
+             "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_") ==
          std::string_view::npos;
 }
 
@@ -279,7 +280,8 @@ Misfit oauth_misfit(const QuillrunIni &ini, const KeyLines &given) {
     }
     return {};
   }
-  if (ini.oauth.token_url.empty()) return {grant, "oauth2_grant needs oauth2_tenant or oauth2_token_url"};
+  if (ini.oauth.token_url.empty())
+    return {grant, "oauth2_grant needs oauth2_tenant or oauth2_token_url"};
   if (ini.oauth.client_id.empty()) return {grant, "oauth2_grant needs oauth2_client_id"};
   if (ini.submission.user.empty()) return {grant, "oauth2_grant needs user"};
   const int auth = line_of(given, "auth");

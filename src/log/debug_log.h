@@ -15,8 +15,8 @@ void set_debug_mode(bool on);
 bool debug_mode();
 
 /// In debug mode, appends `text` to the debug log in the log folder (each
-/// line ending as platform::log_lines makes it), opening and closing it for this one entry; a log that cannot
-/// be opened drops the entry silently. Outside debug mode, nothing.
+/// line ending as platform::log_lines makes it), opening and closing it for this one entry; a log
+/// that cannot be opened drops the entry silently. Outside debug mode, nothing.
 void debug_log(std::string_view text);
 
 } // namespace logs

@@ -37,7 +37,8 @@ std::string outcome_line(const MessageOutcome &outcome) {
             (verdict.reply.empty() ? std::string("-") : quoted(verdict.reply));
   }
   line += " size=" + (outcome.size < 0 ? std::string("-") : std::to_string(outcome.size));
-  line += " reply=" + (outcome.final_reply.empty() ? std::string("-") : quoted(outcome.final_reply));
+  line +=
+      " reply=" + (outcome.final_reply.empty() ? std::string("-") : quoted(outcome.final_reply));
   line += " status=" + std::to_string(outcome.status);
   if (!outcome.failure.empty()) line += " error=" + quoted(outcome.failure);
   return line + "\n";

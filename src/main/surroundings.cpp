@@ -55,8 +55,8 @@ SubmissionSetup submission_setup(const Surroundings &around) {
   setup.submission.secret = std::move(token.token);
   if (token.from_cache) {
     setup.submission.renew_secret = [grant, user, secret = secret.secret](std::string &fresh) {
-      oauth::AccessToken renewed = oauth::access_token(
-          grant, user, secret, smtp::connect_by_tcp, std::time(nullptr), oauth::CacheUse::renew);
+      oauth::AccessToken renewed = oauth::access_token(grant, user, secret, smtp::connect_by_tcp,
+                                                       std::time(nullptr), oauth::CacheUse::renew);
       fresh = std::move(renewed.token);
       return renewed.failure.empty()
                  ? smtp::Outcome{}

@@ -20,9 +20,11 @@ struct CacheRead {
 // its tokens would be theirs. A link another user made is passed over, and
 // the rename that writes the cache replaces the link, never its target.
 CacheRead read_cache(const std::string &path) {
-  const platform::FileText file = platform::read_regular_file(path, platform::Contents::token_cache);
+  const platform::FileText file =
+      platform::read_regular_file(path, platform::Contents::token_cache);
   if (file.missing || file.standing == platform::Standing::foreign_link) return {};
-  if (!file.error.empty()) return {{}, "Token cache: cannot read " + path + " (" + file.error + ")"};
+  if (!file.error.empty())
+    return {{}, "Token cache: cannot read " + path + " (" + file.error + ")"};
   if (file.standing != platform::Standing::trusted) {
     return {{}, "Token cache: " + path + " " + config::standing_fault(file, path)};
   }
@@ -54,17 +56,18 @@ AccessToken access_token(const Grant &grant, const std::string &user, const std:
   // replaced: the latest one the provider rotated is the one to use.
   const bool rotated = grant.type == GrantType::refresh_token && cache.record &&
                        !cache.record->refresh_token.empty();
-  TokenAnswer answer = request_token(grant, rotated ? cache.record->refresh_token : secret, connect);
+  TokenAnswer answer =
+      request_token(grant, rotated ? cache.record->refresh_token : secret, connect);
   if (!answer.failure.empty()) return {{}, false, std::move(answer.failure)};
   if (cached) {
-    CachedToken record{grant.token_url, grant.client_id, grant.scope, user, {}, answer.access_token,
-                       now + answer.expires_in, {}};
+    CachedToken record{grant.token_url,     grant.client_id,         grant.scope, user, {},
+                       answer.access_token, now + answer.expires_in, {}};
     if (grant.type == GrantType::refresh_token) {
       // A provider that does not rotate leaves the last one in force.
       record.issued_from = secret;
       record.refresh_token = !answer.refresh_token.empty() ? answer.refresh_token
-                             : rotated ? cache.record->refresh_token
-                                       : std::string();
+                             : rotated                     ? cache.record->refresh_token
+                                                           : std::string();
     }
     keep(grant.cache_path, record);
   }

@@ -21,8 +21,8 @@ struct AccessToken {
 
 /// How the cache is consulted.
 enum class CacheUse {
-  any,    ///< a fresh cached token is used
-  renew,  ///< the cached token was refused: a new one is requested
+  any,   ///< a fresh cached token is used
+  renew, ///< the cached token was refused: a new one is requested
 };
 
 /// The access token of `grant` for `user`, `secret` being the client

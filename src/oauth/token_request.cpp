@@ -21,8 +21,7 @@ using platform::Clock;
 // The endpoint as the Host field and CONNECT name it: the port only when
 // it is not HTTPS's own.
 std::string authority(const Endpoint &endpoint) {
-  return endpoint.port == 443 ? endpoint.host
-                              : endpoint.host + ":" + std::to_string(endpoint.port);
+  return endpoint.port == 443 ? endpoint.host : endpoint.host + ":" + std::to_string(endpoint.port);
 }
 
 struct Exchange {
@@ -111,7 +110,8 @@ const char *grant_name(GrantType type) {
 
 TokenAnswer request_token(const Grant &grant, const std::string &secret,
                           const smtp::Connect &connect) {
-  const Clock::time_point deadline = platform::deadline_in(std::chrono::milliseconds(kTokenRequestMs));
+  const Clock::time_point deadline =
+      platform::deadline_in(std::chrono::milliseconds(kTokenRequestMs));
   // The URL was judged when quillrun.ini was read.
   const Endpoint endpoint = parse_https_url(grant.token_url).value_or(Endpoint{});
   const std::optional<Endpoint> proxy = parse_proxy(grant.proxy);

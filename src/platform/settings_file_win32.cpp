@@ -199,7 +199,8 @@ std::string replace_private_file(const std::string &path, std::string_view text)
   if (security.attributes() == nullptr) return error_words(GetLastError());
   // A name of this process alone, beside the file: MoveFileEx renames
   // within one volume.
-  const std::wstring fresh = openable_path(path + "." + std::to_string(GetCurrentProcessId()) + ".new");
+  const std::wstring fresh =
+      openable_path(path + "." + std::to_string(GetCurrentProcessId()) + ".new");
   // CREATE_NEW never opens what is there, a link least of all; one left by
   // an ended run of the same process number is removed first.
   auto create = [&] {
@@ -222,9 +223,8 @@ std::string replace_private_file(const std::string &path, std::string_view text)
   if (error == ERROR_SUCCESS && !FlushFileBuffers(handle)) error = GetLastError();
   CloseHandle(handle);
   // MOVEFILE_REPLACE_EXISTING replaces a link itself, never its target.
-  if (error == ERROR_SUCCESS &&
-      !MoveFileExW(fresh.c_str(), openable_path(path).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (error == ERROR_SUCCESS && !MoveFileExW(fresh.c_str(), openable_path(path).c_str(),
+                                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = GetLastError();
   }
   if (error != ERROR_SUCCESS) DeleteFileW(fresh.c_str());

@@ -350,9 +350,8 @@ TlsStart failed(std::string failure) { return {nullptr, std::move(failure), {}};
 // between the parts, UTF-8 as it is, and a value that holds a separator in
 // quotes: as CertNameToStrW writes it on Windows.
 std::string issuer_text(const X509_NAME *issuer) {
-  constexpr unsigned long kFlags =
-      (XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB & ~XN_FLAG_SEP_MASK) | XN_FLAG_SEP_CPLUS_SPC |
-      ASN1_STRFLGS_ESC_QUOTE;
+  constexpr unsigned long kFlags = (XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB & ~XN_FLAG_SEP_MASK) |
+                                   XN_FLAG_SEP_CPLUS_SPC | ASN1_STRFLGS_ESC_QUOTE;
   BIO *text = BIO_new(BIO_s_mem());
   if (text == nullptr) return {};
   X509_NAME_print_ex(text, issuer, 0, kFlags);

@@ -45,7 +45,7 @@ struct Transaction {
   std::string from_value;  ///< for a From line the message lacks
   std::size_t offered = 0; ///< RCPT commands passed on
   std::size_t accepted = 0;
-  std::string sender;                              ///< MAIL's reverse path, for the outcome log
+  std::string sender;                             ///< MAIL's reverse path, for the outcome log
   std::vector<logs::RecipientVerdict> recipients; ///< each RCPT's path and the server's reply
 };
 

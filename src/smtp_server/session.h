@@ -19,14 +19,14 @@ struct SessionSettings {
   std::string work_directory;  ///< for the spool files (g_work; empty: "/tmp")
   smtp::Submission submission; ///< TLS and login toward the server
   smtp::Outcome unusable;      ///< with a fault, the answer to every MAIL: nothing may be sent
-  std::string refusal; ///< when not empty, why nobody is served: the greeting is 421 with it
+  std::string refusal;  ///< when not empty, why nobody is served: the greeting is 421 with it
   std::string log_file; ///< the outcome log: a line for each message; empty: none
 };
 
 /// Serves the session until QUIT or the end of standard input; standard
 /// output carries replies only. The outcome log gets a line for each
-/// message whose MAIL was refused or whose text was taken. True when the server took every message the
-/// client began.
+/// message whose MAIL was refused or whose text was taken. True when the server took every message
+/// the client began.
 bool serve_session(const SessionSettings &settings);
 
 } // namespace smtp_server

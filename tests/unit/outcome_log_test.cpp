@@ -50,7 +50,8 @@ TEST(OutcomeLine, OneLineAFieldAValueThatNoReplyOrAddressCanBreak) {
        "size=- reply=- status=1 error=\"-ERR Token request to login.test failed: invalid_grant: "
        "Bad Request\"\n"},
       {"quotes and line ends in values", forged,
-       "2026-12-09T00:00:00Z server=mx:25 tls=none user=none from=<a\\r\\n@b> rcpt=<x@example.org>:- "
+       "2026-12-09T00:00:00Z server=mx:25 tls=none user=none from=<a\\r\\n@b> "
+       "rcpt=<x@example.org>:- "
        "size=- reply=- status=1 error=\"550 no\\x22 status=0\\nforged line\"\n"},
   };
   for (const Row &row : rows) {

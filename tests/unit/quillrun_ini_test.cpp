@@ -193,28 +193,35 @@ TEST(ParseQuillrunIni, TheOauth2KeysMakeAGrantOnlyWhenTheyFitTogether) {
     std::string grant_or_failure; ///< described_grant, or the failure after "line "
   };
   const std::string base = "user box@example.com\npassword_file /etc/s\n";
-  const std::string microsoft = "https://login.microsoftonline.com/contoso.example/oauth2/v2.0/token";
+  const std::string microsoft =
+      "https://login.microsoftonline.com/contoso.example/oauth2/v2.0/token";
   const std::vector<Row> rows = {
       {"Microsoft app-only: the endpoint and scope from the tenant",
-       base + "oauth2_grant client_credentials\noauth2_tenant contoso.example\noauth2_client_id c1\n",
-       "cc url=" + microsoft + " id=c1 scope=https://outlook.office365.com/.default cs= cache= "
-       "proxy= auth=xoauth2"},
+       base +
+           "oauth2_grant client_credentials\noauth2_tenant contoso.example\noauth2_client_id c1\n",
+       "cc url=" + microsoft +
+           " id=c1 scope=https://outlook.office365.com/.default cs= cache= "
+           "proxy= auth=xoauth2"},
       {"Microsoft delegated, with a cache and a proxy",
        base + "oauth2_grant refresh_token\noauth2_tenant contoso.example\noauth2_client_id c1\n"
               "oauth2_token_cache /var/lib/q/token\noauth2_proxy proxy.example:3128\n",
-       "rt url=" + microsoft + " id=c1 scope=https://outlook.office.com/SMTP.Send offline_access "
-       "cs= cache=/var/lib/q/token proxy=proxy.example:3128 auth=xoauth2"},
+       "rt url=" + microsoft +
+           " id=c1 scope=https://outlook.office.com/SMTP.Send offline_access "
+           "cs= cache=/var/lib/q/token proxy=proxy.example:3128 auth=xoauth2"},
       {"Google: its URL, the scope given, an installed app's client secret",
-       base + "oauth2_grant refresh_token\noauth2_token_url https://oauth2.googleapis.com/token\n"
-              "oauth2_client_id g1\noauth2_scope https://mail.google.com/\noauth2_client_secret gs\n",
+       base +
+           "oauth2_grant refresh_token\noauth2_token_url https://oauth2.googleapis.com/token\n"
+           "oauth2_client_id g1\noauth2_scope https://mail.google.com/\noauth2_client_secret gs\n",
        "rt url=https://oauth2.googleapis.com/token id=g1 scope=https://mail.google.com/ cs=gs "
        "cache= proxy= auth=xoauth2"},
       {"the scope given wins over the tenant's",
-       base + "oauth2_grant client_credentials\noauth2_tenant t\noauth2_client_id c\noauth2_scope s\n",
+       base +
+           "oauth2_grant client_credentials\noauth2_tenant t\noauth2_client_id c\noauth2_scope s\n",
        "cc url=https://login.microsoftonline.com/t/oauth2/v2.0/token id=c scope=s cs= cache= "
        "proxy= auth=xoauth2"},
-      {"auth xoauth2 given too", base + "auth xoauth2\noauth2_grant client_credentials\n"
-                                        "oauth2_tenant t\noauth2_client_id c\noauth2_scope s\n",
+      {"auth xoauth2 given too",
+       base + "auth xoauth2\noauth2_grant client_credentials\n"
+              "oauth2_tenant t\noauth2_client_id c\noauth2_scope s\n",
        "cc url=https://login.microsoftonline.com/t/oauth2/v2.0/token id=c scope=s cs= cache= "
        "proxy= auth=xoauth2"},
       {"an unknown grant", "oauth2_grant password\n",
@@ -223,18 +230,21 @@ TEST(ParseQuillrunIni, TheOauth2KeysMakeAGrantOnlyWhenTheyFitTogether) {
        "1: oauth2_tenant must be a domain name or a tenant ID"},
       {"a token URL in clear text", "oauth2_token_url http://login.test/token\n",
        "1: oauth2_token_url must be an https URL"},
-      {"a proxy without its port", "oauth2_proxy proxy.example\n", "1: oauth2_proxy must be HOST:PORT"},
+      {"a proxy without its port", "oauth2_proxy proxy.example\n",
+       "1: oauth2_proxy must be HOST:PORT"},
       {"a tenant and a token URL", "oauth2_tenant t\noauth2_token_url https://login.test/t\n",
        "2: only one of oauth2_tenant and oauth2_token_url may be given"},
-      {"a key without the grant", base + "oauth2_client_id c\n", "3: oauth2_client_id needs oauth2_grant"},
+      {"a key without the grant", base + "oauth2_client_id c\n",
+       "3: oauth2_client_id needs oauth2_grant"},
       {"no endpoint", base + "oauth2_grant client_credentials\noauth2_client_id c\n",
        "3: oauth2_grant needs oauth2_tenant or oauth2_token_url"},
       {"no client", base + "oauth2_grant client_credentials\noauth2_tenant t\n",
        "3: oauth2_grant needs oauth2_client_id"},
       {"no user", "oauth2_grant client_credentials\noauth2_tenant t\noauth2_client_id c\n",
        "1: oauth2_grant needs user"},
-      {"another mechanism", base + "auth plain\noauth2_grant client_credentials\noauth2_tenant t\n"
-                                   "oauth2_client_id c\n",
+      {"another mechanism",
+       base + "auth plain\noauth2_grant client_credentials\noauth2_tenant t\n"
+              "oauth2_client_id c\n",
        "3: auth must be xoauth2 with oauth2_grant"},
       {"a client secret beside client credentials",
        base + "oauth2_grant client_credentials\noauth2_tenant t\noauth2_client_id c\n"
@@ -351,7 +361,9 @@ TEST(ReadQuillrunIni, APasswordIsJudgedByTheOpeningItWasReadInNeverASecondLook) 
     std::string failure;
   };
   const std::vector<Row> rows = {
-      {0644, 0600, path + " may be read by others (chmod 600 " + path + ", or chmod 640 " + path + " with the web server's group)"},
+      {0644, 0600,
+       path + " may be read by others (chmod 600 " + path + ", or chmod 640 " + path +
+           " with the web server's group)"},
       {0600, 0644, ""},
   };
   for (const Row &row : rows) {

@@ -164,9 +164,12 @@ TEST(ReadSecret, APasswordFileOthersMayReadOrWriteIsRefused) {
       {0600, ""},
       {0640, ""},
       {0400, ""},
-      {0644, path + " may be read by others (chmod 600 " + path + ", or chmod 640 " + path + " with the web server's group)"},
-      {0620, path + " may be written by others (chmod 600 " + path + ", or chmod 640 " + path + " with the web server's group)"},
-      {0602, path + " may be written by others (chmod 600 " + path + ", or chmod 640 " + path + " with the web server's group)"},
+      {0644, path + " may be read by others (chmod 600 " + path + ", or chmod 640 " + path +
+                 " with the web server's group)"},
+      {0620, path + " may be written by others (chmod 600 " + path + ", or chmod 640 " + path +
+                 " with the web server's group)"},
+      {0602, path + " may be written by others (chmod 600 " + path + ", or chmod 640 " + path +
+                 " with the web server's group)"},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.mode);
