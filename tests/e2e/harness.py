@@ -35,6 +35,13 @@ QUILLRUN_INI = "/etc/quillrun.ini"
 SANITIZED = bool(os.environ.get("QUILLRUN_SANITIZED"))  # built with AddressSanitizer
 
 
+def traced(text):
+    """`text`, a piece of the debug log as the Linux build writes it, as the
+    Windows build's reads once as_printed has undone its line ends: there
+    every line ends with one CR LF, a dialogue line's CR LF too."""
+    return text.replace(b"\r\n", b"\n") if WRAPPED else text
+
+
 def address_space(limit):
     """An address-space limit for a case, or None where one cannot apply:
     Wine and AddressSanitizer reserve far more address space than they use."""

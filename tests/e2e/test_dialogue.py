@@ -12,7 +12,7 @@ byte, besides stdout, the exit status and the spool file (see harness.check_row)
 
 import re
 
-from harness import DATA, DOT, HOST, QUIT, SENDER, WRAPPED, Case, Row, address_space, rcpt, table, wire
+from harness import DATA, DOT, HOST, QUIT, SENDER, WRAPPED, Case, Row, address_space, rcpt, table, traced, wire
 
 MSG = b"Subject: s\n\nhi\n"
 
@@ -62,7 +62,7 @@ def debug_is(pattern):
 
 TRACED = {"HELO": "250 hello\r\n", "MAIL": "250 sender ok\r\n", "RCPT": ["250 rcpt ok\r\n"], "DOT": "250 queued\r\n"}
 TRACE = re.compile(
-    rb"\AUsing temp file \(/tmp/tidewharf[^)/]+\) \n" + re.escape(
+    rb"\AUsing temp file \(/tmp/tidewharf[^)/]+\) \n" + re.escape(traced(
         b"Sending message\n"
         b"Open socket to (mailhost.example.org:25)\n"
         b"Socket opened \n"
@@ -75,7 +75,7 @@ TRACE = re.compile(
         b"Sending data\n"
         b"Sending terminating dot\n"
         b"--> .\r\n" b"250 queued\r\n"
-        b"--> QUIT\r\n" b"221 bye\r\n") + rb"\Z")
+        b"--> QUIT\r\n" b"221 bye\r\n")) + rb"\Z")
 
 
 # A body far larger than the socket buffers, so that the client is still

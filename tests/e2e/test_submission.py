@@ -23,7 +23,7 @@ import unittest
 
 import pki
 from harness import (CLIENT, FROM, GREETING, HOST, QUILLRUN_INI, SENDER, TEXT, WRAPPED, Case, Row, address_space,
-                     relayed, table, wire)
+                     relayed, table, traced, wire)
 
 MSG = b"Subject: s\n\nhi\n"
 PAYLOAD = wire(b"Subject: s", FROM, b"To: <a@b>", b"")  # MSG as sent after DATA, up to its body
@@ -128,7 +128,7 @@ def secret_kept(hidden):
     def check(t, r):
         debug = r.logs["quillrun.debug"]
         t.assertIsNotNone(debug, "a debug log")
-        t.assertIn(hidden, debug)
+        t.assertIn(traced(hidden), debug)
         for name, text in (("stdout", r.stdout), ("quillrun.log", r.logs["quillrun.log"]), ("quillrun.debug", debug)):
             for form in SECRET_FORMS:
                 t.assertNotIn(form, text or b"", f"{form!r} in {name}")

@@ -15,7 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Logs are text files: on Windows a line feed is stored as CR LF.
+// Logs are text files: on Windows log_lines ends each line with CR LF.
 #ifdef _WIN32
 constexpr const char *kStoredLineEnd = "\r\n";
 #else
@@ -32,7 +32,7 @@ TEST(NamedFiles, RegularFilesAreAppendedToOrEmptied) {
   unit::ScratchDirectory scratch;
   const std::string log = scratch.file("quillrun.log");
   unit::write_file(log, "earlier\n");
-  write_and_close(open_log_file(log.c_str()), "later\n");
+  write_and_close(open_log_file(log.c_str()), log_lines("later\n").c_str());
   EXPECT_EQ(unit::read_file(log), std::string("earlier\nlater") + kStoredLineEnd);
 
   const std::string pid = scratch.file("quillrun.pid");
