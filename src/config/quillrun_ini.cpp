@@ -1,6 +1,7 @@
 #include "config/quillrun_ini.h"
 
 #include "config/file_faults.h"
+#include "oauth/endpoint.h"
 #include "platform/path_limit.h"
 #include "platform/settings_file.h"
 #include "text/utf8.h"
@@ -26,6 +27,13 @@ constexpr const char *kLargerReason = "larger than 64 KiB";
 constexpr const char *kOneSecretReason =
     "only one of password_file, password_command and password may be given";
 
+constexpr const char *kGrantReason = "oauth2_grant must be client_credentials or refresh_token";
+constexpr const char *kTenantReason = "oauth2_tenant must be a domain name or a tenant ID";
+constexpr const char *kTokenUrlReason = "oauth2_token_url must be an https URL";
+constexpr const char *kProxyReason = "oauth2_proxy must be HOST:PORT";
+constexpr const char *kOneEndpointReason =
+    "only one of oauth2_tenant and oauth2_token_url may be given";
+
 template <typename Value> struct Word {
   std::string_view text;
   Value value;
@@ -35,6 +43,9 @@ constexpr Word<TlsMode> kTlsWords[] = {
     {"starttls", TlsMode::starttls}, {"implicit", TlsMode::implicit}, {"off", TlsMode::off}};
 constexpr Word<AuthMethod> kAuthWords[] = {
     {"plain", AuthMethod::plain}, {"login", AuthMethod::login}, {"xoauth2", AuthMethod::xoauth2}};
+constexpr Word<oauth::GrantType> kGrantWords[] = {
+    {"client_credentials", oauth::GrantType::client_credentials},
+    {"refresh_token", oauth::GrantType::refresh_token}};
 
 // Words are taken in any case: RFC 4954 writes the mechanisms in capitals,
 // and a user may copy them so.
@@ -65,6 +76,19 @@ int port_number(std::string_view text) {
 
 // Each key's effect: empty when the value is taken, else the reason it is not.
 using Setter = std::string (*)(std::string_view value, QuillrunIni &ini);
+
+// A tenant goes into the endpoint's path: a domain name or a GUID, nothing
+// that could change the URL.
+bool tenant_name(std::string_view text) {
+  return text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_") ==
+         std::string_view::npos;
+}
+
+std::string take_token_url(QuillrunIni &ini, std::string url) {
+  if (!ini.oauth.token_url.empty()) return kOneEndpointReason;
+  ini.oauth.token_url = std::move(url);
+  return {};
+}
 
 std::string take_secret(QuillrunIni &ini, SecretSource source, std::string_view value) {
   if (ini.secret_source != SecretSource::none) return kOneSecretReason;
@@ -134,6 +158,47 @@ constexpr Key kKeys[] = {
      [](std::string_view value, QuillrunIni &ini) {
        return take_secret(ini, SecretSource::inline_text, value);
      }},
+    {"oauth2_grant", kLongestWord,
+     [](std::string_view value, QuillrunIni &ini) {
+       std::optional<oauth::GrantType> grant = word_value(kGrantWords, value);
+       if (grant) ini.oauth.type = *grant;
+       return std::string(grant ? "" : kGrantReason);
+     }},
+    {"oauth2_tenant", kLongestHost,
+     [](std::string_view value, QuillrunIni &ini) {
+       if (!tenant_name(value)) return std::string(kTenantReason);
+       return take_token_url(ini, oauth::microsoft_token_url(std::string(value)));
+     }},
+    {"oauth2_token_url", kLongestCommand,
+     [](std::string_view value, QuillrunIni &ini) {
+       if (!oauth::parse_https_url(value)) return std::string(kTokenUrlReason);
+       return take_token_url(ini, std::string(value));
+     }},
+    {"oauth2_client_id", kLongestUser,
+     [](std::string_view value, QuillrunIni &ini) {
+       ini.oauth.client_id = value;
+       return std::string();
+     }},
+    {"oauth2_scope", kLongestCommand,
+     [](std::string_view value, QuillrunIni &ini) {
+       ini.oauth.scope = value;
+       return std::string();
+     }},
+    {"oauth2_client_secret", kLongestUser,
+     [](std::string_view value, QuillrunIni &ini) {
+       ini.oauth.client_secret = value;
+       return std::string();
+     }},
+    {"oauth2_token_cache", platform::kLongestPath,
+     [](std::string_view value, QuillrunIni &ini) {
+       ini.oauth.cache_path = value;
+       return std::string();
+     }},
+    {"oauth2_proxy", kLongestHost + 6,
+     [](std::string_view value, QuillrunIni &ini) {
+       ini.oauth.proxy = value;
+       return std::string(oauth::parse_proxy(value) ? "" : kProxyReason);
+     }},
 };
 constexpr std::size_t kKeyCount = std::size(kKeys);
 
@@ -163,8 +228,12 @@ std::string quoted(std::string_view value) {
                                 : std::string(value);
 }
 
-// What `line` does to `ini`: empty when it is sound, else the reason.
-std::string take_line(std::string_view line, QuillrunIni &ini, std::array<bool, kKeyCount> &given) {
+// The line each key was given on; 0 when it was not.
+using KeyLines = std::array<int, kKeyCount>;
+
+// What `line`, number `number`, does to `ini`: empty when it is sound, else
+// the reason.
+std::string take_line(std::string_view line, int number, QuillrunIni &ini, KeyLines &given) {
   std::size_t key_end = std::min(line.find_first_of(kBlanks), line.size());
   std::string_view name = line.substr(0, key_end);
   std::string_view value = line.substr(key_end);
@@ -172,18 +241,60 @@ std::string take_line(std::string_view line, QuillrunIni &ini, std::array<bool, 
   const std::size_t index = key_index(name);
   if (index == kKeyCount) return "unknown key " + quoted(name);
   if (value.empty()) return std::string(name) + " has no value";
-  if (given[index]) return std::string(name) + " is given twice";
+  if (given[index] != 0) return std::string(name) + " is given twice";
   if (value.size() > kKeys[index].longest) {
     return std::string(name) + " is longer than " + std::to_string(kKeys[index].longest) + " bytes";
   }
-  given[index] = true;
+  given[index] = number;
   return kKeys[index].set(value, ini);
+}
+
+int line_of(const KeyLines &given, std::string_view name) { return given[key_index(name)]; }
+
+struct Misfit {
+  int line = 0; ///< 0: the oauth2_ keys fit together
+  std::string reason;
+};
+
+// What the oauth2_ keys lack or contradict, as a whole: each grant needs
+// its endpoint, its client and the mailbox's user, and logs in by XOAUTH2.
+Misfit oauth_misfit(const QuillrunIni &ini, const KeyLines &given) {
+  const int grant = line_of(given, "oauth2_grant");
+  if (grant == 0) {
+    for (const Key &key : kKeys) {
+      const int line = line_of(given, key.name);
+      if (key.name.starts_with("oauth2_") && line != 0) {
+        return {line, std::string(key.name) + " needs oauth2_grant"};
+      }
+    }
+    return {};
+  }
+  if (ini.oauth.token_url.empty()) return {grant, "oauth2_grant needs oauth2_tenant or oauth2_token_url"};
+  if (ini.oauth.client_id.empty()) return {grant, "oauth2_grant needs oauth2_client_id"};
+  if (ini.submission.user.empty()) return {grant, "oauth2_grant needs user"};
+  const int auth = line_of(given, "auth");
+  if (auth != 0 && ini.submission.auth != AuthMethod::xoauth2) {
+    return {auth, "auth must be xoauth2 with oauth2_grant"};
+  }
+  const int client_secret = line_of(given, "oauth2_client_secret");
+  if (client_secret != 0 && ini.oauth.type != oauth::GrantType::refresh_token) {
+    return {client_secret, "oauth2_client_secret is for the refresh_token grant"};
+  }
+  return {};
 }
 
 TlsMode tls_for_port(int port) {
   if (port == 465) return TlsMode::implicit;
   if (port == 587) return TlsMode::starttls;
   return TlsMode::off;
+}
+
+// Settings refused at line `number`: nothing of them may be used, least of
+// all a grant that would send the secret somewhere.
+IniRead refused(IniRead read, int number, const std::string &reason) {
+  read.ini.oauth.token_url.clear();
+  read.failure = read.ini.path + " line " + std::to_string(number) + ": " + reason;
+  return read;
 }
 
 } // namespace
@@ -193,20 +304,25 @@ IniRead parse_quillrun_ini(std::string_view text, const std::string &path) {
   read.ini.found = true;
   read.ini.path = path;
   text = utf8::without_byte_order_mark(text);
-  std::array<bool, kKeyCount> given{};
+  KeyLines given{};
   for (int number = 1; !text.empty(); ++number) {
     std::size_t end = std::min(text.find('\n'), text.size());
     std::string_view line = trimmed(text.substr(0, end));
     text.remove_prefix(std::min(end + 1, text.size()));
     if (passed_over(line)) continue;
-    std::string reason = take_line(line, read.ini, given);
-    if (!reason.empty()) {
-      read.failure = path + " line " + std::to_string(number) + ": " + reason;
-      return read;
-    }
+    std::string reason = take_line(line, number, read.ini, given);
+    if (!reason.empty()) return refused(std::move(read), number, reason);
   }
-  if (!given[key_index("tls")]) {
+  if (line_of(given, "tls") == 0) {
     read.ini.submission.tls = tls_for_port(read.ini.port);
+  }
+  const Misfit misfit = oauth_misfit(read.ini, given);
+  if (misfit.line != 0) return refused(std::move(read), misfit.line, misfit.reason);
+  if (mints_token(read.ini)) {
+    read.ini.submission.auth = AuthMethod::xoauth2;
+    if (line_of(given, "oauth2_tenant") != 0 && line_of(given, "oauth2_scope") == 0) {
+      read.ini.oauth.scope = oauth::microsoft_scope(read.ini.oauth.type);
+    }
   }
   return read;
 }

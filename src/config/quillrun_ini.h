@@ -9,6 +9,7 @@
 // passed over: a misspelt key must not send without the login it meant.
 #pragma once
 
+#include "oauth/grant.h"
 #include "platform/settings_file.h"
 #include "smtp/submission.h"
 
@@ -36,7 +37,14 @@ struct QuillrunIni {
   /// Who else may reach the file, from the opening it was read in: a
   /// `password` is judged by it, never by a second look at the name.
   platform::Exposure exposure = platform::Exposure::owner_only;
+  /// The OAuth 2.0 grant that mints the XOAUTH2 token (the oauth2_ keys);
+  /// the secret source then yields the grant's own secret. Its token_url is
+  /// empty when no token is to be minted.
+  oauth::Grant oauth;
 };
+
+/// Whether quillrun.ini asks quillrun to mint the login's token itself.
+inline bool mints_token(const QuillrunIni &ini) { return !ini.oauth.token_url.empty(); }
 
 struct IniRead {
   QuillrunIni ini;
@@ -52,7 +60,16 @@ struct IniRead {
 /// is longer than N bytes" (past what the key can use), "port must be a
 /// number from 1 to 65535", "tls must be starttls, implicit or off", "auth
 /// must be plain, login or xoauth2", "only one of password_file,
-/// password_command and password may be given".
+/// password_command and password may be given"; and for the oauth2_ keys
+/// "oauth2_grant must be client_credentials or refresh_token",
+/// "oauth2_tenant must be a domain name or a tenant ID", "oauth2_token_url
+/// must be an https URL", "oauth2_proxy must be HOST:PORT", "only one of
+/// oauth2_tenant and oauth2_token_url may be given", "KEY needs
+/// oauth2_grant", "oauth2_grant needs oauth2_tenant or oauth2_token_url",
+/// "oauth2_grant needs oauth2_client_id", "oauth2_grant needs user", "auth
+/// must be xoauth2 with oauth2_grant", "oauth2_client_secret is for the
+/// refresh_token grant". The oauth2_ keys imply auth xoauth2, and with
+/// oauth2_tenant Microsoft's scope for the grant unless oauth2_scope is given.
 IniRead parse_quillrun_ini(std::string_view text, const std::string &path);
 
 /// The settings file: the one QUILLRUN_INI names (when set and not empty),

@@ -2,8 +2,11 @@
 
 #include "config/secret.h"
 #include "intake/sender.h"
+#include "oauth/access_token.h"
 #include "smtp/connection.h"
 #include "smtp/port.h"
+
+#include <ctime>
 
 namespace invocation {
 
@@ -39,7 +42,27 @@ SubmissionSetup submission_setup(const Surroundings &around) {
   if (!secret.failure.empty()) {
     return {{}, {smtp::Fault::no_secret, {}, "No password for " + user + ": " + secret.failure, 0}};
   }
-  setup.submission.secret = std::move(secret.secret);
+  if (!config::mints_token(read.ini)) {
+    setup.submission.secret = std::move(secret.secret);
+    return setup;
+  }
+  // The secret is the grant's own; the login's is the token minted with it,
+  // before any connection to the SMTP server.
+  const oauth::Grant &grant = read.ini.oauth;
+  oauth::AccessToken token = oauth::access_token(grant, user, secret.secret, smtp::connect_by_tcp,
+                                                 std::time(nullptr), oauth::CacheUse::any);
+  if (!token.failure.empty()) return {{}, {smtp::Fault::no_secret, {}, token.failure, 0}};
+  setup.submission.secret = std::move(token.token);
+  if (token.from_cache) {
+    setup.submission.renew_secret = [grant, user, secret = secret.secret](std::string &fresh) {
+      oauth::AccessToken renewed = oauth::access_token(
+          grant, user, secret, smtp::connect_by_tcp, std::time(nullptr), oauth::CacheUse::renew);
+      fresh = std::move(renewed.token);
+      return renewed.failure.empty()
+                 ? smtp::Outcome{}
+                 : smtp::Outcome{smtp::Fault::no_secret, {}, std::move(renewed.failure), 0};
+    };
+  }
   return setup;
 }
 

@@ -12,10 +12,22 @@ namespace oauth {
 
 /// The largest body taken; a longer one is a failure.
 inline constexpr std::size_t kLargestBody = 64 * 1024;
-/// The largest status line plus header fields taken.
+/// The largest status line plus header fields taken, and the largest
+/// trailer.
 inline constexpr std::size_t kLargestHead = 16 * 1024;
 
 enum class HttpProgress { more, done, failed };
+
+/// What the next bytes received are.
+enum class HttpPart {
+  head,          ///< the status line and header fields, up to the empty line
+  sized_body,    ///< a body of Content-Length bytes
+  body_to_close, ///< a body without length: until the close
+  chunk_size,    ///< chunked: a chunk-size line
+  chunk_data,    ///< chunked: a chunk's data
+  chunk_end,     ///< chunked: the CRLF after a chunk's data
+  trailer,       ///< chunked: the trailer fields, up to the empty line
+};
 
 /// The reading so far. Fill it with take_bytes and take_end alone.
 struct HttpReader {
@@ -24,13 +36,10 @@ struct HttpReader {
   std::string body;    ///< once done: the body, chunked coding removed
   std::string failure; ///< once failed: why, in words ("the answer is larger than 64 KiB")
   // The reader's own state.
-  std::string head;          ///< the status line and fields until the blank line
-  bool in_body = false;      ///< the head has been read whole
-  bool chunked = false;      ///< the body is in chunked transfer coding
-  long long remaining = -1;  ///< Content-Length bytes still to come; -1: until the close
-  std::string chunk_state;   ///< chunked: the unread part of a size line or trailer
-  long long chunk_left = 0;  ///< chunked: the bytes of the current chunk still to come
-  int chunk_phase = 0;       ///< chunked: size line, data, CRLF after data, trailer
+  HttpPart part = HttpPart::head;
+  std::string lines;    ///< the head's lines so far, or the trailer's (at most kLargestHead)
+  std::string line;     ///< chunked: the chunk-size line or chunk end so far
+  std::size_t left = 0; ///< the bytes of the body or of the chunk still to come
 };
 
 /// Takes the next `bytes` received; the progress after them. Bytes after a

@@ -29,7 +29,8 @@ struct CachedToken {
   std::string refresh_token;   ///< the latest rotated refresh token; may be empty
 };
 
-/// The record's text: one JSON object.
+/// The record's text: one JSON object. A field that is not UTF-8 is
+/// written with U+FFFD for its bad bytes: that record then matches no grant.
 std::string cache_record(const CachedToken &token);
 
 /// The record in `text`; nothing when it is not one (corrupt, cut short,

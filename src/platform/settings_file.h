@@ -1,5 +1,6 @@
 // The files quillrun reads by name, at the level of the operating system:
-// the mail server's configuration, quillrun.ini and the secret file it names.
+// the mail server's configuration, quillrun.ini, the secret file it names,
+// and the token cache, which it also writes.
 // Each is opened once and never waited on (a FIFO or device in its place
 // would hold the run for ever), and only a regular file is read.
 //
@@ -20,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -48,6 +50,7 @@ enum class Contents {
   mail_server_settings, ///< the mail server's file: not judged, read whole
   settings,             ///< quillrun.ini: judged, at most kSettingsLimit bytes
   secret,               ///< a secret file: judged, and unread once others may reach it
+  token_cache,          ///< the token cache: as a secret, at most kSettingsLimit bytes
 };
 
 /// The most quillrun.ini may hold.
@@ -59,7 +62,9 @@ inline constexpr std::size_t kSecretLimit = 16 * 1024;
 /// How many bytes of a file of `contents` are read: one more than its limit,
 /// to tell a longer file; the mail server's file whole.
 inline constexpr std::size_t read_limit(Contents contents) {
-  if (contents == Contents::settings) return kSettingsLimit + 1;
+  if (contents == Contents::settings || contents == Contents::token_cache) {
+    return kSettingsLimit + 1;
+  }
   if (contents == Contents::secret) return kSecretLimit + 1;
   return SIZE_MAX;
 }
@@ -94,8 +99,23 @@ struct FileText {
   std::string folder;
 };
 
+/// Whether a file of `contents` holds a secret: then its text is left
+/// unread once others may reach it.
+inline constexpr bool holds_secret(Contents contents) {
+  return contents == Contents::secret || contents == Contents::token_cache;
+}
+
 /// The regular file `path`, its exposure and standing, from one opening of it.
 FileText read_regular_file(const std::string &path, Contents contents);
+
+/// Puts `text` in place of the file `path` whole, so that a reader at any
+/// moment finds the old file or the new one, never a part: written to a new
+/// file in the same folder, readable and writable by the caller alone (on
+/// Windows an access list of the caller alone), flushed to the disk, then
+/// renamed over `path` (on Windows MoveFileEx). A link at `path` is
+/// replaced, its target never written. Empty on success, else why not in
+/// words, with nothing left behind.
+std::string replace_private_file(const std::string &path, std::string_view text);
 
 /// The command line that closes `path` to others, for the message that
 /// refuses it: "chmod 600 FILE"; on Windows the icacls line that leaves the

@@ -168,10 +168,36 @@ FileText read_regular_file(const std::string &path, Contents contents) {
     if (contents != Contents::mail_server_settings) file.standing = standing_of(status);
   }
   const bool withheld = file.standing != Standing::trusted ||
-                        (contents == Contents::secret && file.exposure != Exposure::owner_only);
+                        (holds_secret(contents) && file.exposure != Exposure::owner_only);
   if (!withheld) read_up_to(opened.fd, read_limit(contents), file);
   close(opened.fd);
   return file;
+}
+
+std::string replace_private_file(const std::string &path, std::string_view text) {
+  const Parts parts = parts_of(path);
+  const int folder = open(parts.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return std::strerror(errno);
+  // A name of this process alone; one left by an ended run of the same
+  // process number is taken over.
+  const std::string fresh = "." + parts.name + "." + std::to_string(getpid()) + ".new";
+  constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = openat(folder, fresh.c_str(), kCreate, 0600);
+  if (fd < 0 && errno == EEXIST && unlinkat(folder, fresh.c_str(), 0) == 0) {
+    fd = openat(folder, fresh.c_str(), kCreate, 0600);
+  }
+  int error = fd < 0 ? errno : 0;
+  while (error == 0 && !text.empty()) {
+    const ssize_t count = write(fd, text.data(), text.size());
+    if (count < 0 && errno != EINTR) error = errno;
+    if (count > 0) text.remove_prefix(static_cast<std::size_t>(count));
+  }
+  if (error == 0 && fsync(fd) != 0) error = errno;
+  if (fd >= 0 && close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && renameat(folder, fresh.c_str(), folder, parts.name.c_str()) != 0) error = errno;
+  if (error != 0 && fd >= 0) unlinkat(folder, fresh.c_str(), 0);
+  close(folder);
+  return error == 0 ? std::string() : std::strerror(error);
 }
 
 std::string default_settings_path() { return "/etc/quillrun.ini"; }

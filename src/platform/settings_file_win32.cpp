@@ -1,3 +1,4 @@
+#include "platform/owner_only_win32.h"
 #include "platform/secret_access_win32.h"
 #include "platform/settings_file.h"
 #include "platform/text_win32.h"
@@ -175,7 +176,7 @@ FileText read_regular_file(const std::string &path, Contents contents) {
     LocalFree(descriptor);
   }
   const bool withheld = file.standing != Standing::trusted ||
-                        (contents == Contents::secret && file.exposure != Exposure::owner_only);
+                        (holds_secret(contents) && file.exposure != Exposure::owner_only);
   const std::size_t limit = read_limit(contents);
   char block[4096];
   while (file.error.empty() && !withheld && file.text.size() < limit) {
@@ -191,6 +192,43 @@ FileText read_regular_file(const std::string &path, Contents contents) {
   }
   CloseHandle(handle);
   return file;
+}
+
+std::string replace_private_file(const std::string &path, std::string_view text) {
+  OwnerOnlySecurity security;
+  if (security.attributes() == nullptr) return error_words(GetLastError());
+  // A name of this process alone, beside the file: MoveFileEx renames
+  // within one volume.
+  const std::wstring fresh = openable_path(path + "." + std::to_string(GetCurrentProcessId()) + ".new");
+  // CREATE_NEW never opens what is there, a link least of all; one left by
+  // an ended run of the same process number is removed first.
+  auto create = [&] {
+    return CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, security.attributes(), CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  HANDLE handle = create();
+  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
+      DeleteFileW(fresh.c_str())) {
+    handle = create();
+  }
+  if (handle == INVALID_HANDLE_VALUE) return error_words(GetLastError());
+  DWORD error = ERROR_SUCCESS;
+  while (error == ERROR_SUCCESS && !text.empty()) {
+    DWORD count = 0;
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(text.size(), 1 << 20));
+    if (!WriteFile(handle, text.data(), wanted, &count, nullptr)) error = GetLastError();
+    text.remove_prefix(count);
+  }
+  if (error == ERROR_SUCCESS && !FlushFileBuffers(handle)) error = GetLastError();
+  CloseHandle(handle);
+  // MOVEFILE_REPLACE_EXISTING replaces a link itself, never its target.
+  if (error == ERROR_SUCCESS &&
+      !MoveFileExW(fresh.c_str(), openable_path(path).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    error = GetLastError();
+  }
+  if (error != ERROR_SUCCESS) DeleteFileW(fresh.c_str());
+  return error == ERROR_SUCCESS ? std::string() : error_words(error);
 }
 
 std::string closing_command(const std::string &path) {

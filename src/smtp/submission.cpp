@@ -70,6 +70,15 @@ Opening open_submission(Client &client, const std::string &argument, const Submi
     return quit_with(client, failed(Fault::no_login_method, greeted.offered.auth_offered));
   }
   Outcome login = log_in(client, *mechanism, submission.user, submission.secret);
+  if (login.fault == Fault::login_refused && submission.renew_secret) {
+    // RFC 4954 4: a failed AUTH may be followed by another. A kept token the
+    // server no longer takes (revoked, or its lifetime cut short) is
+    // replaced once, in this same session.
+    std::string fresh;
+    Outcome renewed = submission.renew_secret(fresh);
+    if (renewed.fault != Fault::none) return quit_with(client, std::move(renewed));
+    login = log_in(client, *mechanism, submission.user, fresh);
+  }
   if (login.fault == Fault::login_refused) return quit_with(client, std::move(login));
   return {std::move(login), std::move(greeted.offered)};
 }

@@ -7,6 +7,7 @@
 #include "smtp/capabilities.h"
 #include "smtp/client.h"
 
+#include <functional>
 #include <string>
 
 namespace smtp {
@@ -23,6 +24,10 @@ struct Submission {
   std::string user;        ///< empty: no login
   std::string secret;      ///< the password, or the access token for XOAUTH2
   AuthMethod auth = AuthMethod::offered;
+  /// Set when the secret is a token kept from an earlier run, which the
+  /// server may no longer take: puts a fresh one in its argument, or
+  /// returns why there is none (Fault::no_secret).
+  std::function<Outcome(std::string &fresh)> renew_secret;
 };
 
 /// Whether the dialogue goes beyond plain HELO: TLS or a login asked for.
@@ -47,10 +52,11 @@ Outcome open_connection(Client &client, const std::string &host, int port,
 /// 5321 4.1.1.1), its reply for the caller to judge. Else EHLO; with
 /// STARTTLS, STARTTLS, the handshake and EHLO again (RFC 3207 4.2: what was
 /// offered before is forgotten); then the login when a user is given (a
-/// login without TLS only to a loopback address). Nothing is ever sent in
+/// login without TLS only to a loopback address), once more with a renewed
+/// secret when the server refuses one that can be renewed. Nothing is ever sent in
 /// clear text that was meant for TLS. Faults: as command(), and
 /// ehlo_refused, tls_failed, no_starttls, login_without_tls,
-/// no_login_method, login_refused; QUIT has then gone where the server can
+/// no_login_method, login_refused, no_secret; QUIT has then gone where the server can
 /// still read it.
 Opening open_submission(Client &client, const std::string &argument, const Submission &submission);
 

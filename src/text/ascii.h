@@ -1,6 +1,8 @@
 // ASCII character tests for protocol text, independent of the C locale.
 #pragma once
 
+#include <string_view>
+
 namespace ascii {
 
 inline constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -13,6 +15,15 @@ inline constexpr char to_lower(char c) {
 /// a-z become A-Z; every other byte stays.
 inline constexpr char to_upper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+/// Whether `a` and `b` are the same but for the case of ASCII letters.
+inline constexpr bool equal_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (to_lower(a[i]) != to_lower(b[i])) return false;
+  }
+  return true;
 }
 
 } // namespace ascii

@@ -153,8 +153,8 @@ TEST(OpenSubmission, StopsBeforeAnythingGoesThatShouldNot) {
     Fault fault;
     std::string sent;
   };
-  const Submission login{TlsMode::off, "", "u", "pw", AuthMethod::offered};
-  const Submission starttls{TlsMode::starttls, "", "u", "pw", AuthMethod::offered};
+  const Submission login{TlsMode::off, "", "u", "pw", AuthMethod::offered, {}};
+  const Submission starttls{TlsMode::starttls, "", "u", "pw", AuthMethod::offered, {}};
   Submission xoauth2 = login;
   xoauth2.auth = AuthMethod::xoauth2;
   Submission by_login = login;
@@ -169,6 +169,21 @@ TEST(OpenSubmission, StopsBeforeAnythingGoesThatShouldNot) {
   long_token.secret = std::string(2500, 't');
   const std::string bearer =
       base64("user=u\x01" + std::string("auth=Bearer ") + long_token.secret + "\x01\x01");
+  // A token kept from an earlier run, renewed to "fresh" or not at all.
+  Submission kept = xoauth2;
+  kept.renew_secret = [](std::string &fresh) {
+    fresh = "fresh";
+    return Outcome{};
+  };
+  Submission unrenewable = xoauth2;
+  unrenewable.renew_secret = [](std::string &) {
+    return Outcome{Fault::no_secret, {}, "Token request to login.test failed: HTTP 500", 0};
+  };
+  const std::string xoauth2_ehlo = "250-mx\r\n250 AUTH XOAUTH2\r\n";
+  const std::string kept_auth =
+      "AUTH XOAUTH2 " + base64("user=u\x01" + std::string("auth=Bearer pw\x01\x01")) + "\r\n";
+  const std::string fresh_auth =
+      "AUTH XOAUTH2 " + base64("user=u\x01" + std::string("auth=Bearer fresh\x01\x01")) + "\r\n";
   const std::vector<Row> rows = {
       {"plain HELO when nothing is asked for",
        {},
@@ -253,6 +268,25 @@ TEST(OpenSubmission, StopsBeforeAnythingGoesThatShouldNot) {
         {bearer, {{"235 ok\r\n"}}}},
        Fault::none,
        "EHLO me\r\nAUTH XOAUTH2\r\n" + bearer + "\r\n"},
+      // RFC 4954 4: AUTH may follow a failed AUTH, once, with a fresh token.
+      {"a kept token refused is renewed once and sent again",
+       kept,
+       true,
+       {{"EHLO", {{xoauth2_ehlo}}}, {"AUTH", {{"535 5.7.3 no\r\n"}, {"235 ok\r\n"}}}},
+       Fault::none,
+       "EHLO me\r\n" + kept_auth + fresh_auth},
+      {"a renewed token refused as well is left with QUIT",
+       kept,
+       true,
+       {{"EHLO", {{xoauth2_ehlo}}}, {"AUTH", {{"535 5.7.3 no\r\n"}, {"535 5.7.3 no\r\n"}}}},
+       Fault::login_refused,
+       "EHLO me\r\n" + kept_auth + fresh_auth + "QUIT\r\n"},
+      {"no fresh token to be had is left with QUIT",
+       unrenewable,
+       true,
+       {{"EHLO", {{xoauth2_ehlo}}}, {"AUTH", {{"535 5.7.3 no\r\n"}}}},
+       Fault::no_secret,
+       "EHLO me\r\n" + kept_auth + "QUIT\r\n"},
       {"bytes after the 220 to STARTTLS",
        starttls,
        false,
@@ -310,7 +344,7 @@ TEST(LogIn, NoReplyShowsAnyFormOfTheSecret) {
     ASSERT_EQ(open_session(client, "mx", 25, false, "").fault, Fault::none);
     client.address = platform::numeric_ipv4("127.0.0.1");
     const Outcome login =
-        open_submission(client, "me", {TlsMode::off, "", user, secret, row.auth}).outcome;
+        open_submission(client, "me", {TlsMode::off, "", user, secret, row.auth, {}}).outcome;
     ASSERT_EQ(login.fault, Fault::login_refused);
     const std::string shown = fault_text(client, login) + login.reply.text;
     EXPECT_NE(shown.find("<hidden>"), std::string::npos) << shown;

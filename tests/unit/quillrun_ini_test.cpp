@@ -176,6 +176,84 @@ TEST(ParseQuillrunIni, AnUnknownKeyOrABadValueNamesTheFileTheLineAndTheKey) {
   EXPECT_EQ(parse_quillrun_ini(longest, kPath).failure, "");
 }
 
+// The grant as one line: its endpoint, client, scope, client secret, cache
+// and proxy, and the mechanism it implies.
+std::string described_grant(const QuillrunIni &ini) {
+  const oauth::Grant &grant = ini.oauth;
+  return std::string(grant.type == oauth::GrantType::client_credentials ? "cc" : "rt") +
+         " url=" + grant.token_url + " id=" + grant.client_id + " scope=" + grant.scope +
+         " cs=" + grant.client_secret + " cache=" + grant.cache_path + " proxy=" + grant.proxy +
+         " auth=" + auth_name(ini.submission.auth);
+}
+
+TEST(ParseQuillrunIni, TheOauth2KeysMakeAGrantOnlyWhenTheyFitTogether) {
+  struct Row {
+    const char *name;
+    std::string text;
+    std::string grant_or_failure; ///< described_grant, or the failure after "line "
+  };
+  const std::string base = "user box@example.com\npassword_file /etc/s\n";
+  const std::string microsoft = "https://login.microsoftonline.com/contoso.example/oauth2/v2.0/token";
+  const std::vector<Row> rows = {
+      {"Microsoft app-only: the endpoint and scope from the tenant",
+       base + "oauth2_grant client_credentials\noauth2_tenant contoso.example\noauth2_client_id c1\n",
+       "cc url=" + microsoft + " id=c1 scope=https://outlook.office365.com/.default cs= cache= "
+       "proxy= auth=xoauth2"},
+      {"Microsoft delegated, with a cache and a proxy",
+       base + "oauth2_grant refresh_token\noauth2_tenant contoso.example\noauth2_client_id c1\n"
+              "oauth2_token_cache /var/lib/q/token\noauth2_proxy proxy.example:3128\n",
+       "rt url=" + microsoft + " id=c1 scope=https://outlook.office.com/SMTP.Send offline_access "
+       "cs= cache=/var/lib/q/token proxy=proxy.example:3128 auth=xoauth2"},
+      {"Google: its URL, the scope given, an installed app's client secret",
+       base + "oauth2_grant refresh_token\noauth2_token_url https://oauth2.googleapis.com/token\n"
+              "oauth2_client_id g1\noauth2_scope https://mail.google.com/\noauth2_client_secret gs\n",
+       "rt url=https://oauth2.googleapis.com/token id=g1 scope=https://mail.google.com/ cs=gs "
+       "cache= proxy= auth=xoauth2"},
+      {"the scope given wins over the tenant's",
+       base + "oauth2_grant client_credentials\noauth2_tenant t\noauth2_client_id c\noauth2_scope s\n",
+       "cc url=https://login.microsoftonline.com/t/oauth2/v2.0/token id=c scope=s cs= cache= "
+       "proxy= auth=xoauth2"},
+      {"auth xoauth2 given too", base + "auth xoauth2\noauth2_grant client_credentials\n"
+                                        "oauth2_tenant t\noauth2_client_id c\noauth2_scope s\n",
+       "cc url=https://login.microsoftonline.com/t/oauth2/v2.0/token id=c scope=s cs= cache= "
+       "proxy= auth=xoauth2"},
+      {"an unknown grant", "oauth2_grant password\n",
+       "1: oauth2_grant must be client_credentials or refresh_token"},
+      {"a tenant that would change the URL", "oauth2_tenant a/../b\n",
+       "1: oauth2_tenant must be a domain name or a tenant ID"},
+      {"a token URL in clear text", "oauth2_token_url http://login.test/token\n",
+       "1: oauth2_token_url must be an https URL"},
+      {"a proxy without its port", "oauth2_proxy proxy.example\n", "1: oauth2_proxy must be HOST:PORT"},
+      {"a tenant and a token URL", "oauth2_tenant t\noauth2_token_url https://login.test/t\n",
+       "2: only one of oauth2_tenant and oauth2_token_url may be given"},
+      {"a key without the grant", base + "oauth2_client_id c\n", "3: oauth2_client_id needs oauth2_grant"},
+      {"no endpoint", base + "oauth2_grant client_credentials\noauth2_client_id c\n",
+       "3: oauth2_grant needs oauth2_tenant or oauth2_token_url"},
+      {"no client", base + "oauth2_grant client_credentials\noauth2_tenant t\n",
+       "3: oauth2_grant needs oauth2_client_id"},
+      {"no user", "oauth2_grant client_credentials\noauth2_tenant t\noauth2_client_id c\n",
+       "1: oauth2_grant needs user"},
+      {"another mechanism", base + "auth plain\noauth2_grant client_credentials\noauth2_tenant t\n"
+                                   "oauth2_client_id c\n",
+       "3: auth must be xoauth2 with oauth2_grant"},
+      {"a client secret beside client credentials",
+       base + "oauth2_grant client_credentials\noauth2_tenant t\noauth2_client_id c\n"
+              "oauth2_client_secret x\n",
+       "6: oauth2_client_secret is for the refresh_token grant"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    IniRead read = parse_quillrun_ini(row.text, kPath);
+    if (read.failure.empty()) {
+      EXPECT_TRUE(mints_token(read.ini));
+      EXPECT_EQ(described_grant(read.ini), row.grant_or_failure);
+    } else {
+      EXPECT_EQ(read.failure, std::string(kPath) + " line " + row.grant_or_failure);
+      EXPECT_FALSE(mints_token(read.ini));
+    }
+  }
+}
+
 TEST(SubmissionPort, ThePortGivenElseTheOneOfTheTlsModeElseTheMailServers) {
   struct Row {
     const char *text;

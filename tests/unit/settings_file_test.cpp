@@ -47,6 +47,40 @@ TEST(ReadRegularFile, ReadsARegularFileWholeAndNothingElse) {
   }
 }
 
+TEST(ReplacePrivateFile, PutsTheTextInPlaceWholeForTheCallerAloneAndLeavesNothingElse) {
+  unit::ScratchDirectory scratch;
+  const std::string cache = scratch.file("token");
+  const std::string elsewhere = scratch.file("elsewhere");
+  unit::write_file(elsewhere, "another secret");
+  struct Row {
+    const char *name;
+    std::string before; ///< "": nothing there; "link": a link to `elsewhere`
+  };
+  std::vector<Row> rows = {{"a new file", ""}, {"over an old one", "old record"}};
+#ifndef _WIN32
+  rows.push_back({"over a link: the link goes, its target stays", "link"});
+#endif
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::remove(cache);
+    if (row.before == "link") {
+      std::filesystem::create_symlink(elsewhere, cache);
+    } else if (!row.before.empty()) {
+      unit::write_file(cache, row.before);
+    }
+    ASSERT_EQ(replace_private_file(cache, "{\"record\":1}"), "");
+    const FileText file = read_regular_file(cache, Contents::token_cache);
+    EXPECT_EQ(file.text, "{\"record\":1}");
+    EXPECT_EQ(file.exposure, Exposure::owner_only);
+    EXPECT_EQ(unit::read_file(elsewhere), "another secret");
+    // Nothing but the file and the link's old target: no new file left over.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path),
+                            std::filesystem::directory_iterator()),
+              2);
+  }
+  EXPECT_NE(replace_private_file(scratch.file("no-such-folder/token"), "x"), "");
+}
+
 #ifndef _WIN32
 TEST(ReadRegularFile, TellsWhoElseMayReachTheFileAndLeavesAnExposedSecretUnread) {
   unit::ScratchDirectory scratch;
