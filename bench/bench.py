@@ -10,8 +10,10 @@ AUTH), checks that the sink is not the bottleneck, then measures
 small-message latency (quillrun and msmtp), the same over STARTTLS and AUTH
 with peak RSS, large-message throughput and peak RSS, a 10 MB message over
 TLS against the plain rate, quillrun's peak RSS for 1 GB messages and a
-900 KB header line against a 1 KB message, and callgrind instructions of one
-small run. Prints Markdown tables.
+900 KB header line against a 1 KB message, the small message over XOAUTH2
+with a token of quillrun's own from bench/token_endpoint.py on
+127.0.0.1:2443, and callgrind instructions of one small run. Prints Markdown
+tables.
 """
 import base64
 import os
@@ -31,7 +33,9 @@ RUNS = int(sys.argv[2]) if len(sys.argv) > 2 else 200
 SHIM = sys.argv[3] if len(sys.argv) > 3 else ""
 PORT = 2525
 TLS_PORT = 2587
+TOKEN_PORT = 2443
 TIMES = "/tmp/sink-times"
+TOKEN_TIMES = "/tmp/token-times"
 WORK = "/tmp/bench"
 MB = 1_000_000
 RCPT = "rcpt@example.org"
@@ -58,28 +62,32 @@ def tls_clients():
     """name -> (argv, extra environment) for submission over STARTTLS with AUTH.
     Both take the secret from their own settings file (mode 600): passwordeval
     would add a shell to each msmtp run."""
-    ini, rc = f"{WORK}/quillrun.ini", f"{WORK}/msmtprc"
-    settings = {ini: quillrun_tls_settings(f"tls_ca_file {CA}\n"),
-                rc: f"host 127.0.0.1\nport {TLS_PORT}\ntls on\ntls_starttls on\n"
-                    f"tls_trust_file {CA}\nauth on\nuser {USER}\npassword {SECRET}\n"}
-    for path, text in settings.items():
-        with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as f:
-            f.write(text)
+    ini = write_settings(f"{WORK}/quillrun.ini", quillrun_tls_settings(f"tls_ca_file {CA}\n"))
+    rc = write_settings(f"{WORK}/msmtprc", f"host 127.0.0.1\nport {TLS_PORT}\ntls on\n"
+                        f"tls_starttls on\ntls_trust_file {CA}\nauth on\nuser {USER}\n"
+                        f"password {SECRET}\n")
     found = {"quillrun": ([QUILLRUN, "-f", "a@example.org", RCPT], {"QUILLRUN_INI": ini})}
     if shutil.which("msmtp"):
         found["msmtp"] = (["msmtp", "-C", rc, "--from=a@example.org", RCPT], {})
     return found
 
 
-def quillrun_tls_settings(trust):
-    """quillrun.ini's text for STARTTLS and AUTH to the sink, with the line `trust`."""
-    return f"host 127.0.0.1\nport {TLS_PORT}\ntls starttls\n{trust}user {USER}\npassword {SECRET}\n"
+def quillrun_tls_settings(lines, secret=SECRET):
+    """quillrun.ini's text for STARTTLS and AUTH to the sink, with `lines` added."""
+    return f"host 127.0.0.1\nport {TLS_PORT}\ntls starttls\n{lines}user {USER}\npassword {secret}\n"
 
 
-def system_roots_client():
-    """quillrun over STARTTLS and AUTH trusting the system's roots, the test CA
-    installed among them in this namespace's /etc as update-ca-certificates
-    does: in the bundle and under its subject hash in /etc/ssl/certs."""
+def write_settings(path, text):
+    """A settings file holding a secret: the owner's alone, as quillrun wants it."""
+    with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as f:
+        f.write(text)
+    return path
+
+
+def install_test_root():
+    """The test CA among the system's roots in this namespace's /etc, as
+    update-ca-certificates installs one: in the bundle and under its subject
+    hash in /etc/ssl/certs."""
     certs = "/etc/ssl/certs"
     with open(CA) as f:
         pem = f.read()
@@ -89,9 +97,11 @@ def system_roots_client():
     subject_hash = subprocess.run(["openssl", "x509", "-noout", "-subject_hash", "-in", CA],
                                   capture_output=True, text=True, check=True).stdout.strip()
     os.symlink("quillrun-bench-ca.pem", f"{certs}/{subject_hash}.0")
-    ini = f"{WORK}/quillrun-system.ini"
-    with open(os.open(ini, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as f:
-        f.write(quillrun_tls_settings(""))
+
+
+def system_roots_client():
+    """quillrun over STARTTLS and AUTH trusting the system's roots."""
+    ini = write_settings(f"{WORK}/quillrun-system.ini", quillrun_tls_settings(""))
     return [QUILLRUN, "-f", "a@example.org", RCPT], {"QUILLRUN_INI": ini}
 
 
@@ -338,6 +348,85 @@ def tls_trust(path, runs=30):
     return runners["the system's roots"]
 
 
+def token_times():
+    """One row per answered token request: accepted, answered."""
+    with open(TOKEN_TIMES) as f:
+        return [tuple(map(float, ln.split())) for ln in f]
+
+
+def oauth_clients():
+    """name -> (argv, extra environment) of quillrun over STARTTLS and XOAUTH2:
+    the access token given as the secret, and the client credentials grant
+    (RFC 6749 4.4) at the bench's endpoint, with and without a token cache."""
+    grant = (f"tls_ca_file {CA}\noauth2_grant client_credentials\n"
+             f"oauth2_token_url https://127.0.0.1:{TOKEN_PORT}/token\noauth2_scope bench\n"
+             f"oauth2_client_id bench-client\n")
+    settings = {
+        "static token (`auth xoauth2`)": quillrun_tls_settings(f"tls_ca_file {CA}\nauth xoauth2\n"),
+        "`oauth2_grant`, warm cache": quillrun_tls_settings(
+            f"{grant}oauth2_token_cache {WORK}/token-cache.json\n", "bench-client-secret"),
+        "`oauth2_grant`, no cache": quillrun_tls_settings(grant, "bench-client-secret"),
+    }
+    return {name: ([QUILLRUN, "-f", "a@example.org", RCPT],
+                   {"QUILLRUN_INI": write_settings(f"{WORK}/quillrun-oauth-{i}.ini", text)})
+            for i, (name, text) in enumerate(settings.items())}
+
+
+def oauth(path, runs=50):
+    """The small message over STARTTLS and XOAUTH2, the three ways of
+    oauth_clients in turns: wall and CPU time per run, the token requests the
+    endpoint answered, and where the time before the SMTP connection goes."""
+    print(f"## Small message over STARTTLS and XOAUTH2: a token of quillrun's own, "
+          f"{runs} runs each\n")
+    print("The same message and sink as above, AUTH XOAUTH2 with the token in its initial "
+          "response. The token endpoint (bench/token_endpoint.py, Python's http.server and "
+          "ssl, TLS 1.3, the sink's certificate checked against the system's roots) answers "
+          "every POST with a token valid for an hour. The cache was filled by one run before "
+          "these. Medians; \"start to SMTP\" is the process start to the sink's accepting the "
+          "SMTP connection, \"SMTP to exit\" from there to the process's end.\n")
+    print("| quillrun | median wall ms | p90 wall ms | median CPU ms | token requests | "
+          "start to SMTP ms | SMTP to exit ms |")
+    print("|---|---|---|---|---|---|---|")
+    runners = oauth_clients()
+    argv, env = runners["`oauth2_grant`, warm cache"]
+    run_once(argv, path, env)
+    wall, cpu, to_smtp, from_smtp, exchanges = ({name: [] for name in runners} for _ in range(5))
+    for _ in range(runs):
+        for name, (argv, env) in runners.items():
+            rows, tokens = len(sink_times()), len(token_times())
+            before = resource.getrusage(resource.RUSAGE_CHILDREN)
+            start, end = run_once(argv, path, env)
+            after = resource.getrusage(resource.RUSAGE_CHILDREN)
+            row = sink_times()[rows:][-1]
+            if row[4] != 1 or row[5] != "XOAUTH2":
+                raise SystemExit(f"{name}: the message reached the sink without TLS or XOAUTH2")
+            wall[name].append(end - start)
+            cpu[name].append(after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime)
+            to_smtp[name].append(row[0] - start)
+            from_smtp[name].append(end - row[0])
+            exchanges[name] += [(start, *t, row[0]) for t in token_times()[tokens:]]
+    for name in runners:
+        print(f"| {name} | {ms(statistics.median(wall[name]))} | {ms(quantile(wall[name], 0.9))} | "
+              f"{ms(statistics.median(cpu[name]))} | {len(exchanges[name])} | "
+              f"{ms(statistics.median(to_smtp[name]))} | {ms(statistics.median(from_smtp[name]))} |")
+    static, warm, cold = (statistics.median(wall[name]) for name in runners)
+    static_smtp, _, cold_smtp = (statistics.median(to_smtp[name]) for name in runners)
+    static_cpu, warm_cpu = (statistics.median(cpu[name]) for name in list(runners)[:2])
+    print(f"\nWarm cache against a static token: {warm / static:.2f}x the wall time, "
+          f"{warm_cpu / static_cpu:.2f}x the CPU time (goal ≤ 1.2x: "
+          f"{met(warm <= 1.2 * static and warm_cpu <= 1.2 * static_cpu)}).")
+    fetched = exchanges[list(runners)[2]]
+    if fetched:
+        def part(i, j):
+            return ms(statistics.median(e[j] - e[i] for e in fetched))
+        print(f"Without a cache: {len(fetched)} token requests in {runs} runs; against a "
+              f"static token {ms(cold - static)} ms more wall time per run, the SMTP "
+              f"connection {ms(cold_smtp - static_smtp)} ms later (medians). Before it: start "
+              f"to the endpoint's accept {part(0, 1)} ms, accept to answer (TLS handshake, "
+              f"POST, answer) {part(1, 2)} ms, answer to the SMTP connection {part(2, 3)} ms.")
+    print()
+
+
 def timed(argv, env, path):
     """One run under /usr/bin/time -v: wall (s), peak RSS (KiB), user+sys (s)."""
     report = "/tmp/time-v"
@@ -509,7 +598,9 @@ def callgrind(path, system_roots):
     print("|---|---|")
     runners = {**clients(False),
                **{f"{name}, STARTTLS and AUTH": how for name, how in tls_clients().items()},
-               "quillrun, STARTTLS and AUTH, the system's roots": system_roots}
+               "quillrun, STARTTLS and AUTH, the system's roots": system_roots,
+               # The cache that oauth() filled is still fresh.
+               **{f"quillrun, XOAUTH2, {name}": how for name, how in oauth_clients().items()}}
     for name, (argv, env) in runners.items():
         out = f"/tmp/callgrind.{name}"
         run_once(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}"] + argv, path, env)
@@ -525,10 +616,16 @@ def main():
     os.environ.pop("SSL_CERT_DIR", None)
     os.makedirs(WORK, exist_ok=True)
     open(TIMES, "w").close()
-    tls = [str(TLS_PORT), *make_certificate(), USER, SECRET]
-    sink = subprocess.Popen([sys.executable, os.path.join(HERE, "sink.py"), str(PORT), TIMES, *tls])
+    open(TOKEN_TIMES, "w").close()
+    cert, key = make_certificate()
+    install_test_root()
+    sink = subprocess.Popen([sys.executable, os.path.join(HERE, "sink.py"), str(PORT), TIMES,
+                             str(TLS_PORT), cert, key, USER, SECRET])
+    # The endpoint hands out the sink's password as the access token.
+    endpoint = subprocess.Popen([sys.executable, os.path.join(HERE, "token_endpoint.py"),
+                                 str(TOKEN_PORT), cert, key, SECRET, TOKEN_TIMES])
     try:
-        for port in (PORT, TLS_PORT):
+        for port in (PORT, TLS_PORT, TOKEN_PORT):
             for _ in range(100):
                 try:
                     socket.create_connection(("127.0.0.1", port)).close()
@@ -542,14 +639,16 @@ def main():
         latency(small)
         tls_latency(small)
         system_roots = tls_trust(small)
+        oauth(small)
         large(sink.pid)
         tls_rate(sink.pid)
         memory(sink.pid, small)
         callgrind(small, system_roots)
         print("Load average at end: " + open("/proc/loadavg").read().split()[0])
     finally:
-        sink.terminate()
-        sink.wait()
+        for server in (sink, endpoint):
+            server.terminate()
+            server.wait()
 
 
 main()

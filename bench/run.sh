@@ -11,9 +11,10 @@
 # bench/bench.py, which makes a test certificate with openssl, starts the sink
 # SMTP server bench/sink.py on 127.0.0.1:2525 (and 2587 with STARTTLS and
 # AUTH) and prints Markdown tables: small-message latency, the same over
-# STARTTLS and AUTH with peak RSS, large-message throughput and peak RSS, a
-# 10 MB message over TLS against clear text, peak RSS for 1 GB messages and a
-# long header line, callgrind instruction counts. The memory rows put two 1 GB
+# STARTTLS and AUTH with peak RSS, the same over XOAUTH2 with a token from
+# bench/token_endpoint.py (127.0.0.1:2443), large-message throughput and peak
+# RSS, a 10 MB message over TLS against clear text, peak RSS for 1 GB messages
+# and a long header line, callgrind instruction counts. The memory rows put two 1 GB
 # files at a time in the tmpfs (the message and quillrun's spool file), so
 # about 2 GB of RAM is needed. Takes one and a half to three minutes.
 # QUILLRUN=/path/to/binary measures that binary instead of building.

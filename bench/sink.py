@@ -5,8 +5,9 @@ to DATA, 221 to QUIT; the message text is counted and dropped.
 
 With TLS_PORT it also listens there for submission as a provider takes it:
 EHLO offers STARTTLS (RFC 3207), and after the handshake (CERT and KEY, PEM
-files) AUTH PLAIN and LOGIN for USER and PASSWORD alone (RFC 4954, 4616);
-MAIL before both is refused with 530.
+files) AUTH PLAIN and LOGIN for USER and PASSWORD alone (RFC 4954, 4616),
+and XOAUTH2 for USER with PASSWORD as the bearer token; MAIL before both is
+refused with 530.
 
 Appends one line per message to TIMES_FILE, monotonic seconds, then how it came:
     connected data_start data_end bytes tls login
@@ -23,7 +24,7 @@ import time
 END = b"\r\n.\r\n"
 EHLO = b"250-sink\r\n250 8BITMIME\r\n"
 EHLO_BEFORE_TLS = b"250-sink\r\n250-8BITMIME\r\n250 STARTTLS\r\n"
-EHLO_IN_TLS = b"250-sink\r\n250-8BITMIME\r\n250 AUTH PLAIN LOGIN\r\n"
+EHLO_IN_TLS = b"250-sink\r\n250-8BITMIME\r\n250 AUTH PLAIN LOGIN XOAUTH2\r\n"
 USERNAME, PASSWORD = b"VXNlcm5hbWU6", b"UGFzc3dvcmQ6"  # base64 of "Username:", "Password:"
 
 
@@ -107,6 +108,9 @@ class Sink(asyncio.BufferedProtocol):
         given = words[2] if len(words) > 2 else None
         if mechanism == "PLAIN":
             self.ask(b"", given, lambda text: self.check("PLAIN", text.split(b"\0")[1:]))
+        elif mechanism == "XOAUTH2":  # "user=" USER ^A "auth=Bearer " TOKEN ^A ^A
+            self.ask(b"", given, lambda text: self.check("XOAUTH2", [
+                field.split(b"=", 1)[-1].removeprefix(b"Bearer ") for field in text.split(b"\1")[:2]]))
         elif mechanism == "LOGIN":
             self.ask(USERNAME, given, lambda user: self.ask(
                 PASSWORD, None, lambda password: self.check("LOGIN", [user, password])))

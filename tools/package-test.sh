@@ -148,7 +148,10 @@ for name in ["LICENSE.txt", "README.txt", "quillrun.8.txt", "tidewharf.ini.sampl
 samples = {
     "tidewharf.ini.sample": ["g_smtp_port", "g_work", "g_quillrun_domain"],
     "quillrun.ini.sample": ["host", "port", "tls", "tls_ca_file", "user", "auth",
-                            "password_file", "password_command", "password"],
+                            "password_file", "password_command", "password", "oauth2_grant",
+                            "oauth2_tenant", "oauth2_token_url", "oauth2_client_id",
+                            "oauth2_scope", "oauth2_client_secret", "oauth2_token_cache",
+                            "oauth2_proxy"],
 }
 for name, keys in samples.items():
     sample = archive.read(name).decode("ascii")
