@@ -3,6 +3,7 @@
 #include "config/secret.h"
 #include "intake/sender.h"
 #include "oauth/access_token.h"
+#include "oauth/token_request.h"
 #include "smtp/connection.h"
 #include "smtp/port.h"
 
@@ -49,14 +50,16 @@ SubmissionSetup submission_setup(const Surroundings &around) {
   // The secret is the grant's own; the login's is the token minted with it,
   // before any connection to the SMTP server.
   const oauth::Grant &grant = read.ini.oauth;
-  oauth::AccessToken token = oauth::access_token(grant, user, secret.secret, smtp::connect_by_tcp,
-                                                 std::time(nullptr), oauth::CacheUse::any);
+  oauth::AccessToken token =
+      oauth::access_token(grant, user, secret.secret, oauth::connect_for_token, std::time(nullptr),
+                          oauth::CacheUse::any);
   if (!token.failure.empty()) return {{}, {smtp::Fault::no_secret, {}, token.failure, 0}};
   setup.submission.secret = std::move(token.token);
   if (token.from_cache) {
     setup.submission.renew_secret = [grant, user, secret = secret.secret](std::string &fresh) {
-      oauth::AccessToken renewed = oauth::access_token(grant, user, secret, smtp::connect_by_tcp,
-                                                       std::time(nullptr), oauth::CacheUse::renew);
+      oauth::AccessToken renewed =
+          oauth::access_token(grant, user, secret, oauth::connect_for_token, std::time(nullptr),
+                              oauth::CacheUse::renew);
       fresh = std::move(renewed.token);
       return renewed.failure.empty()
                  ? smtp::Outcome{}

@@ -9,6 +9,7 @@
 #include "platform/tls_common.h"
 #include "smtp/socket_errors.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <utility>
@@ -107,6 +108,13 @@ const char *grant_name(GrantType type) {
 }
 
 } // namespace
+
+smtp::Connected connect_for_token(std::string &host, int port) {
+  smtp::TimeLimits limits;
+  limits.connect_in_all = std::chrono::milliseconds(kTokenRequestMs);
+  limits.connect = std::min(limits.connect, limits.connect_in_all);
+  return smtp::connect_within(host, port, limits);
+}
 
 TokenAnswer request_token(const Grant &grant, const std::string &secret,
                           const smtp::Connect &connect) {

@@ -14,6 +14,10 @@ namespace oauth {
 /// How long the whole token request may take, as a password_command.
 inline constexpr int kTokenRequestMs = 30 * 1000;
 
+/// The token request's TCP connection: every address of the endpoint (or
+/// the proxy) within the request's own time limit.
+smtp::Connected connect_for_token(std::string &host, int port);
+
 /// Asks `grant`'s endpoint for an access token with `secret` (the client
 /// secret, or the refresh token), over connections that `connect` makes.
 /// The endpoint is trusted as the system's roots say (a private CA for the

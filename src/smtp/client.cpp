@@ -99,8 +99,10 @@ TextSent send_wire_form(Client &client, io::BlockReader &text) {
 
 } // namespace
 
-Connected connect_by_tcp(std::string &host, int port) {
-  TcpConnection tcp = open_smtp_connection(host, port);
+Connected connect_by_tcp(std::string &host, int port) { return connect_within(host, port, {}); }
+
+Connected connect_within(std::string &host, int port, const TimeLimits &limits) {
+  TcpConnection tcp = open_smtp_connection(host, port, limits);
   if (tcp.socket == platform::kInvalidSocket) return {nullptr, {}, tcp.error};
   return {platform::socket_stream(tcp.socket), std::move(tcp.address), 0};
 }

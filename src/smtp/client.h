@@ -37,6 +37,9 @@ using Connect = std::function<Connected(std::string &host, int port)>;
 /// of TimeLimits.
 Connected connect_by_tcp(std::string &host, int port);
 
+/// The same within `limits`' connect limits.
+Connected connect_within(std::string &host, int port, const TimeLimits &limits);
+
 struct Client {
   Connect connect = connect_by_tcp;         ///< a test hands a connection in memory
   std::unique_ptr<platform::Stream> stream; ///< nullptr while there is no connection
