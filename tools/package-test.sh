@@ -151,7 +151,7 @@ samples = {
                             "password_file", "password_command", "password", "oauth2_grant",
                             "oauth2_tenant", "oauth2_token_url", "oauth2_client_id",
                             "oauth2_scope", "oauth2_client_secret", "oauth2_token_cache",
-                            "oauth2_proxy"],
+                            "oauth2_proxy", "log_directory", "log_file"],
 }
 for name, keys in samples.items():
     sample = archive.read(name).decode("ascii")
