@@ -121,6 +121,8 @@ int hand_over(CommandLine &line, Surroundings &around, logs::MessageOutcome &out
   bool eight_bit = false;
   if (take_in_message(line, to_value, spool, smtp::extended(*submission) ? &eight_bit : nullptr)) {
     const std::vector<std::string> recipients = envelope_forms(line.recipients);
+    outcome.server = server_host(around, settings);
+    outcome.port = server_port(around);
     outcome.user = submission->user;
     outcome.size = intake::spool_size(spool.file);
     const smtp::DeliveryRequest request{.server_host = outcome.server,
@@ -147,11 +149,12 @@ int deliver_message(CommandLine &line, config::IniRead settings_file) {
   platform::end_run_on_interrupt();
   Surroundings around{.quillrun_ini = std::move(settings_file), .known_host_name = {}};
   logs::MessageOutcome outcome;
-  outcome.server = server_host(around, line.settings);
-  outcome.port = server_port(around);
   outcome.status = hand_over(line, around, outcome);
   const std::string &log_file = around.quillrun_ini.ini.log_file;
   if (!log_file.empty()) {
+    // A run that ended before connecting names the server it would have used.
+    if (outcome.server.empty()) outcome.server = server_host(around, line.settings);
+    outcome.port = server_port(around);
     outcome.time = std::time(nullptr);
     if (outcome.status != kSuccess) outcome.failure = logs::last_report();
     logs::append_outcome(log_file, outcome);

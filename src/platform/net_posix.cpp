@@ -1,5 +1,6 @@
 #include "platform/errno_codes.h"
 #include "platform/net.h"
+#include "platform/socket_address.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -144,43 +145,20 @@ Resolved resolve(const std::string &name) {
   addrinfo *found = nullptr;
   const int failed = getaddrinfo(name.c_str(), nullptr, &hints, &found);
   if (failed != 0) return {{}, resolver_error_code(failed, errno)};
-  Resolved resolved;
-  for (const addrinfo *entry = found; entry != nullptr; entry = entry->ai_next) {
-    if (entry->ai_family == AF_INET) {
-      const in_addr &address = reinterpret_cast<const sockaddr_in *>(entry->ai_addr)->sin_addr;
-      resolved.addresses.emplace_back(reinterpret_cast<const char *>(&address), sizeof address);
-    } else if (entry->ai_family == AF_INET6) {
-      const in6_addr &address = reinterpret_cast<const sockaddr_in6 *>(entry->ai_addr)->sin6_addr;
-      resolved.addresses.emplace_back(reinterpret_cast<const char *>(&address), sizeof address);
-    }
-  }
+  Resolved resolved{address_list(found), 0};
   freeaddrinfo(found);
   return resolved;
 }
 
 Opened connect_stream(std::string_view address, std::uint16_t port, int timeout_ms) {
-  sockaddr_storage server{};
-  socklen_t length;
-  if (address.size() == 16) {
-    auto &ipv6 = reinterpret_cast<sockaddr_in6 &>(server);
-    ipv6.sin6_family = AF_INET6;
-    ipv6.sin6_port = htons(port);
-    address.copy(reinterpret_cast<char *>(&ipv6.sin6_addr), sizeof ipv6.sin6_addr);
-    length = sizeof ipv6;
-  } else {
-    auto &ipv4 = reinterpret_cast<sockaddr_in &>(server);
-    ipv4.sin_family = AF_INET;
-    ipv4.sin_port = htons(port);
-    address.copy(reinterpret_cast<char *>(&ipv4.sin_addr), sizeof ipv4.sin_addr);
-    length = sizeof ipv4;
-  }
-  const int fd = socket(server.ss_family, SOCK_STREAM, 0);
+  const SocketAddress server = socket_address(address, port);
+  const int fd = socket(server.storage.ss_family, SOCK_STREAM, 0);
   if (fd < 0) return {kInvalidSocket, windows_sockets_code(errno)};
   // Begun without blocking so that the wait is ours to bound; blocking again
   // after, as the sends and receives expect.
   const int flags = fcntl(fd, F_GETFL);
   fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-  int error = connect(fd, reinterpret_cast<const sockaddr *>(&server), length) == 0 ? 0 : errno;
+  int error = connect(fd, server.get(), static_cast<socklen_t>(server.length)) == 0 ? 0 : errno;
   // Interrupted, the connection still goes on, as one in progress does.
   if (error == EINPROGRESS || error == EINTR) error = connect_result(fd, timeout_ms);
   if (error != 0) {

@@ -1,4 +1,5 @@
 #include "platform/net.h"
+#include "platform/socket_address.h"
 
 // Windows Sockets 2 headers for inet_pton and getaddrinfo alone (ws2_32,
 // which every Windows has); the library started is still version 1.1.
@@ -87,37 +88,14 @@ Resolved resolve(const std::string &name) {
   addrinfo *found = nullptr;
   const int failed = getaddrinfo(name.c_str(), nullptr, &hints, &found);
   if (failed != 0) return {{}, failed};
-  Resolved resolved;
-  for (const addrinfo *entry = found; entry != nullptr; entry = entry->ai_next) {
-    if (entry->ai_family == AF_INET) {
-      const in_addr &address = reinterpret_cast<const sockaddr_in *>(entry->ai_addr)->sin_addr;
-      resolved.addresses.emplace_back(reinterpret_cast<const char *>(&address), sizeof address);
-    } else if (entry->ai_family == AF_INET6) {
-      const in6_addr &address = reinterpret_cast<const sockaddr_in6 *>(entry->ai_addr)->sin6_addr;
-      resolved.addresses.emplace_back(reinterpret_cast<const char *>(&address), sizeof address);
-    }
-  }
+  Resolved resolved{address_list(found), 0};
   freeaddrinfo(found);
   return resolved;
 }
 
 Opened connect_stream(std::string_view address, std::uint16_t port, int timeout_ms) {
-  sockaddr_storage server{};
-  int length;
-  if (address.size() == 16) {
-    auto &ipv6 = reinterpret_cast<sockaddr_in6 &>(server);
-    ipv6.sin6_family = AF_INET6;
-    ipv6.sin6_port = htons(port);
-    address.copy(reinterpret_cast<char *>(&ipv6.sin6_addr), sizeof ipv6.sin6_addr);
-    length = sizeof ipv6;
-  } else {
-    auto &ipv4 = reinterpret_cast<sockaddr_in &>(server);
-    ipv4.sin_family = AF_INET;
-    ipv4.sin_port = htons(port);
-    address.copy(reinterpret_cast<char *>(&ipv4.sin_addr), sizeof ipv4.sin_addr);
-    length = sizeof ipv4;
-  }
-  const SOCKET socket_handle = socket(server.ss_family, SOCK_STREAM, 0);
+  const SocketAddress server = socket_address(address, port);
+  const SOCKET socket_handle = socket(server.storage.ss_family, SOCK_STREAM, 0);
   if (socket_handle == INVALID_SOCKET) return {kInvalidSocket, WSAGetLastError()};
   const auto made = static_cast<Socket>(socket_handle);
   // Non-blocking from here on: the connection's wait is ours to bound, and
@@ -126,7 +104,7 @@ Opened connect_stream(std::string_view address, std::uint16_t port, int timeout_
   u_long non_blocking = 1;
   ioctlsocket(socket_handle, static_cast<long>(FIONBIO), &non_blocking);
   int error = 0;
-  if (connect(socket_handle, reinterpret_cast<const sockaddr *>(&server), length) != 0) {
+  if (connect(socket_handle, server.get(), static_cast<int>(server.length)) != 0) {
     error = WSAGetLastError();
     if (error == WSAEWOULDBLOCK) error = connect_result(made, timeout_ms);
   }

@@ -83,8 +83,11 @@ TcpConnection connect_in_turn(const std::vector<std::string> &addresses, int por
         address, static_cast<std::uint16_t>(port & 0xFFFF), std::min(each, left));
     if (opened.socket != platform::kInvalidSocket) return {opened.socket, address, 0};
     connection.error = opened.error;
-    logs::debug_log("Could not connect to " + platform::address_text(address) + " " +
-                    socket_error_text(opened.error) + "\n");
+    // With one address the message names the failure: the trace stays as
+    // it has always been.
+    if (addresses.size() > 1)
+      logs::debug_log("Could not connect to " + platform::address_text(address) + " " +
+                      socket_error_text(opened.error) + "\n");
   }
   return connection;
 }

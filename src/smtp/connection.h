@@ -43,8 +43,8 @@ struct TcpConnection {
 
 /// Tries `addresses` in their order on `port` until one takes the
 /// connection, each for at most `limits.connect` and all of them within
-/// `limits.connect_in_all`. Each address that fails is noted in the debug
-/// log: "Could not connect to ADDRESS () REASON".
+/// `limits.connect_in_all`. When there are several, each address that
+/// fails is noted in the debug log: "Could not connect to ADDRESS () REASON".
 TcpConnection connect_in_turn(const std::vector<std::string> &addresses, int port,
                               const TimeLimits &limits);
 
