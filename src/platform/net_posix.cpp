@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -139,15 +140,10 @@ int resolver_error_code(int gai_error, int error_number) {
 }
 
 Resolved resolve(const std::string &name) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo *found = nullptr;
-  const int failed = getaddrinfo(name.c_str(), nullptr, &hints, &found);
-  if (failed != 0) return {{}, resolver_error_code(failed, errno)};
-  Resolved resolved{address_list(found), 0};
-  freeaddrinfo(found);
-  return resolved;
+  Lookup lookup = look_up(name);
+  // errno as getaddrinfo left it, for EAI_SYSTEM.
+  if (lookup.failed != 0) return {{}, resolver_error_code(lookup.failed, errno)};
+  return {std::move(lookup.addresses), 0};
 }
 
 Opened connect_stream(std::string_view address, std::uint16_t port, int timeout_ms) {

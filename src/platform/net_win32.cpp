@@ -6,6 +6,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <utility>
+
 namespace platform {
 namespace {
 
@@ -82,15 +84,10 @@ std::optional<std::string> address_bytes(const std::string &text, std::size_t si
 
 // getaddrinfo's failures are themselves Windows Sockets codes.
 Resolved resolve(const std::string &name) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo *found = nullptr;
-  const int failed = getaddrinfo(name.c_str(), nullptr, &hints, &found);
-  if (failed != 0) return {{}, failed};
-  Resolved resolved{address_list(found), 0};
-  freeaddrinfo(found);
-  return resolved;
+  Lookup lookup = look_up(name);
+  // Winsock's getaddrinfo returns a Windows Sockets code itself.
+  if (lookup.failed != 0) return {{}, lookup.failed};
+  return {std::move(lookup.addresses), 0};
 }
 
 Opened connect_stream(std::string_view address, std::uint16_t port, int timeout_ms) {

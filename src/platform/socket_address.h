@@ -19,10 +19,21 @@
 
 namespace platform {
 
-/// The IPv4 and IPv6 addresses of getaddrinfo's list, 4 or 16 bytes each in
-/// network order, in the resolver's order.
-inline std::vector<std::string> address_list(const addrinfo *found) {
-  std::vector<std::string> addresses;
+struct Lookup {
+  std::vector<std::string> addresses; ///< 4 or 16 bytes each, network order, the resolver's order
+  int failed = 0; ///< getaddrinfo's result when it found nothing, for the layer to map
+};
+
+/// The IPv4 and IPv6 stream addresses getaddrinfo gives for `name`.
+inline Lookup look_up(const std::string &name) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo *found = nullptr;
+  Lookup lookup;
+  lookup.failed = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  if (lookup.failed != 0) return lookup;
+  std::vector<std::string> &addresses = lookup.addresses;
   for (const addrinfo *entry = found; entry != nullptr; entry = entry->ai_next) {
     if (entry->ai_family == AF_INET) {
       const in_addr &address = reinterpret_cast<const sockaddr_in *>(entry->ai_addr)->sin_addr;
@@ -32,7 +43,8 @@ inline std::vector<std::string> address_list(const addrinfo *found) {
       addresses.emplace_back(reinterpret_cast<const char *>(&address), sizeof address);
     }
   }
-  return addresses;
+  freeaddrinfo(found);
+  return lookup;
 }
 
 struct SocketAddress {
