@@ -13,9 +13,15 @@ namespace {
 
 SOCKET native(Socket socket) { return static_cast<SOCKET>(socket); }
 
-// Waits until the socket is readable or writable; true when ready, false when
-// the time ran out. An error counts as ready: the call that follows reports it.
-bool ready_for(Socket socket, bool writing, int timeout_ms) {
+// One select() on one socket, for reading or for writing, with the socket
+// in the exception set too: select's count (SOCKET_ERROR, 0 when the time
+// ran out), and whether the socket came back in the exception set.
+struct Readiness {
+  int count;
+  bool failed;
+};
+
+Readiness wait_on(Socket socket, bool writing, int timeout_ms) {
   fd_set wanted;
   fd_set failed;
   FD_ZERO(&wanted);
@@ -23,26 +29,25 @@ bool ready_for(Socket socket, bool writing, int timeout_ms) {
   FD_SET(native(socket), &wanted);
   FD_SET(native(socket), &failed);
   timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-  int ready = writing ? select(0, nullptr, &wanted, &failed, &limit)
-                      : select(0, &wanted, nullptr, &failed, &limit);
-  return ready != 0;
+  const int count = writing ? select(0, nullptr, &wanted, &failed, &limit)
+                            : select(0, &wanted, nullptr, &failed, &limit);
+  return {count, count > 0 && FD_ISSET(native(socket), &failed) != 0};
+}
+
+// Waits until the socket is readable or writable; true when ready, false when
+// the time ran out. An error counts as ready: the call that follows reports it.
+bool ready_for(Socket socket, bool writing, int timeout_ms) {
+  return wait_on(socket, writing, timeout_ms).count != 0;
 }
 
 // The error of a connection begun without blocking, once it has ended or
 // `timeout_ms` has passed (WSAETIMEDOUT). Windows Sockets tells a failed
 // one in the exception set, a made one in the write set.
 int connect_result(Socket socket, int timeout_ms) {
-  fd_set made;
-  fd_set failed;
-  FD_ZERO(&made);
-  FD_ZERO(&failed);
-  FD_SET(native(socket), &made);
-  FD_SET(native(socket), &failed);
-  timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-  const int ready = select(0, nullptr, &made, &failed, &limit);
-  if (ready == SOCKET_ERROR) return WSAGetLastError();
-  if (ready == 0) return WSAETIMEDOUT;
-  if (!FD_ISSET(native(socket), &failed)) return 0;
+  const Readiness ready = wait_on(socket, true, timeout_ms);
+  if (ready.count == SOCKET_ERROR) return WSAGetLastError();
+  if (ready.count == 0) return WSAETIMEDOUT;
+  if (!ready.failed) return 0;
   int error = 0;
   int length = sizeof error;
   getsockopt(native(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &length);
