@@ -239,6 +239,14 @@ std::string quoted(std::string_view value) {
                                 : std::string(value);
 }
 
+// An unknown key as its refusal quotes it. One written with its value, as
+// "password=VALUE" or "password:VALUE", is shown up to its sign alone: the
+// value may be the secret, and the message goes to the caller.
+std::string unknown_key_shown(std::string_view name) {
+  const std::size_t sign = name.find_first_of("=:");
+  return sign == std::string_view::npos ? quoted(name) : quoted(name.substr(0, sign + 1)) + "...";
+}
+
 // The line each key was given on; 0 when it was not.
 using KeyLines = std::array<int, kKeyCount>;
 
@@ -250,7 +258,7 @@ std::string take_line(std::string_view line, int number, QuillrunIni &ini, KeyLi
   std::string_view value = line.substr(key_end);
   value.remove_prefix(std::min(value.find_first_not_of(kBlanks), value.size()));
   const std::size_t index = key_index(name);
-  if (index == kKeyCount) return "unknown key " + quoted(name);
+  if (index == kKeyCount) return "unknown key " + unknown_key_shown(name);
   if (value.empty()) return std::string(name) + " has no value";
   if (given[index] != 0) return std::string(name) + " is given twice";
   if (value.size() > kKeys[index].longest) {
@@ -302,10 +310,13 @@ TlsMode tls_for_port(int port) {
 }
 
 // Settings refused at line `number`: nothing of them may be used, least of
-// all a grant that would send the secret somewhere.
-IniRead refused(IniRead read, int number, const std::string &reason) {
-  read.ini.oauth.token_url.clear();
-  read.failure = read.ini.path + " line " + std::to_string(number) + ": " + reason;
+// all a grant that would send the secret somewhere or a log that would keep
+// the refusal's words.
+IniRead refused(const std::string &path, int number, const std::string &reason) {
+  IniRead read;
+  read.ini.found = true;
+  read.ini.path = path;
+  read.failure = path + " line " + std::to_string(number) + ": " + reason;
   return read;
 }
 
@@ -323,13 +334,13 @@ IniRead parse_quillrun_ini(std::string_view text, const std::string &path) {
     text.remove_prefix(std::min(end + 1, text.size()));
     if (passed_over(line)) continue;
     std::string reason = take_line(line, number, read.ini, given);
-    if (!reason.empty()) return refused(std::move(read), number, reason);
+    if (!reason.empty()) return refused(path, number, reason);
   }
   if (line_of(given, "tls") == 0) {
     read.ini.submission.tls = tls_for_port(read.ini.port);
   }
   const Misfit misfit = oauth_misfit(read.ini, given);
-  if (misfit.line != 0) return refused(std::move(read), misfit.line, misfit.reason);
+  if (misfit.line != 0) return refused(path, misfit.line, misfit.reason);
   if (mints_token(read.ini)) {
     read.ini.submission.auth = AuthMethod::xoauth2;
     if (line_of(given, "oauth2_tenant") != 0 && line_of(given, "oauth2_scope") == 0) {

@@ -14,7 +14,7 @@ bool pass_on(RewriteOutput &out, std::FILE *spool, bool *eight_bit) {
     *eight_bit = std::any_of(out.spool.begin(), out.spool.end(),
                              [](char c) { return static_cast<unsigned char>(c) > 127; });
   }
-  if (!out.messages.empty()) logs::report(out.messages);
+  if (!out.messages.empty()) logs::remark(out.messages);
   if (!out.debug.empty()) logs::debug_log(out.debug);
   bool written = std::fwrite(out.spool.data(), 1, out.spool.size(), spool) == out.spool.size();
   out.spool.clear();

@@ -48,17 +48,23 @@ std::string invocation_record(std::string_view ctime_text, std::string_view defa
   return record;
 }
 
-void append_invocation_record(std::time_t start, std::string_view default_sender,
-                              const std::vector<std::string> &args) {
-  std::FILE *file = platform::open_log_file(log_path(kInvocationLogName).c_str());
+void append_record(const std::string &path, std::string_view record) {
+  std::FILE *file = platform::open_log_file(path.c_str());
   if (file == nullptr) return;
-  const char *ctime_text = std::ctime(&start);
-  const std::string record =
-      invocation_record(ctime_text != nullptr ? ctime_text : "\n", default_sender, args);
-  // One write, so that records of runs appending at once do not interleave.
+  // Unbuffered, fwrite hands the whole to one write(); through the stream's
+  // buffer a record past its size would go in two, and another run's
+  // record could come between them.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   const std::string lines = platform::log_lines(record);
   std::fwrite(lines.data(), 1, lines.size(), file);
   std::fclose(file);
+}
+
+void append_invocation_record(std::time_t start, std::string_view default_sender,
+                              const std::vector<std::string> &args) {
+  const char *ctime_text = std::ctime(&start);
+  append_record(log_path(kInvocationLogName),
+                invocation_record(ctime_text != nullptr ? ctime_text : "\n", default_sender, args));
 }
 
 } // namespace logs

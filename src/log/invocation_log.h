@@ -25,6 +25,11 @@ std::string escaped(std::string_view text);
 std::string invocation_record(std::string_view ctime_text, std::string_view default_sender,
                               const std::vector<std::string> &args);
 
+/// Appends `record` to the log `path`, opened as every log is, in one write
+/// of the whole: the records of runs appending at once never interleave.
+/// A log that cannot be opened is skipped silently.
+void append_record(const std::string &path, std::string_view record);
+
 /// Appends the record for a run started at `start` to the invocation log in
 /// the log folder; a log that cannot be opened is skipped silently.
 void append_invocation_record(std::time_t start, std::string_view default_sender,

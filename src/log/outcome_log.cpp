@@ -1,22 +1,32 @@
 #include "log/outcome_log.h"
 
 #include "log/invocation_log.h"
-#include "platform/named_file.h"
-
-#include <cstdio>
 
 namespace logs {
 namespace {
 
-std::string word(const std::string &text, const char *absent) {
-  return text.empty() ? absent : escaped(text);
+// A value in its field, escaped as the invocation record's arguments are,
+// a double quote as "\x22" and, outside quotes, a blank as "\x20": no
+// value can end its field and begin another.
+std::string field(const std::string &text, bool in_quotes) {
+  std::string kept;
+  for (char c : escaped(text)) {
+    if (c == '"') {
+      kept += "\\x22";
+    } else if (c == ' ' && !in_quotes) {
+      kept += "\\x20";
+    } else {
+      kept += c;
+    }
+  }
+  return kept;
 }
 
-std::string quoted(const std::string &text) {
-  std::string inside;
-  for (char c : escaped(text)) inside += c == '"' ? std::string("\\x22") : std::string(1, c);
-  return "\"" + inside + "\"";
+std::string word(const std::string &text, const char *absent) {
+  return text.empty() ? absent : field(text, false);
 }
+
+std::string quoted(const std::string &text) { return "\"" + field(text, true) + "\""; }
 
 // The run has one thread: gmtime's shared result is safe here.
 std::string iso_time(std::time_t time) {
@@ -29,11 +39,11 @@ std::string iso_time(std::time_t time) {
 } // namespace
 
 std::string outcome_line(const MessageOutcome &outcome) {
-  std::string line = iso_time(outcome.time) + " server=" + escaped(outcome.server) + ":" +
+  std::string line = iso_time(outcome.time) + " server=" + field(outcome.server, false) + ":" +
                      std::to_string(outcome.port) + " tls=" + word(outcome.tls, "none") +
                      " user=" + word(outcome.user, "none") + " from=" + word(outcome.sender, "-");
   for (const RecipientVerdict &verdict : outcome.recipients) {
-    line += " rcpt=" + escaped(verdict.address) + ":" +
+    line += " rcpt=" + field(verdict.address, false) + ":" +
             (verdict.reply.empty() ? std::string("-") : quoted(verdict.reply));
   }
   line += " size=" + (outcome.size < 0 ? std::string("-") : std::to_string(outcome.size));
@@ -45,12 +55,7 @@ std::string outcome_line(const MessageOutcome &outcome) {
 }
 
 void append_outcome(const std::string &path, const MessageOutcome &outcome) {
-  std::FILE *file = platform::open_log_file(path.c_str());
-  if (file == nullptr) return;
-  const std::string line = platform::log_lines(outcome_line(outcome));
-  // One write, so that the lines of runs appending at once do not interleave.
-  std::fwrite(line.data(), 1, line.size(), file);
-  std::fclose(file);
+  append_record(path, outcome_line(outcome));
 }
 
 } // namespace logs

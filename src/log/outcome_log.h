@@ -23,7 +23,7 @@ struct MessageOutcome {
   std::string user;   ///< the login's user; empty: no login
   std::string sender; ///< in envelope form
   std::vector<RecipientVerdict> recipients;
-  long long size = -1;     ///< the message's bytes as handed over; -1: it never was
+  long long size = -1;     ///< the message's bytes as taken in; -1: never taken in
   std::string final_reply; ///< the first line of the reply to "."; empty: none came
   int status = 1;          ///< the run's exit status, or for "-bs" 0 when the server took it
   std::string failure;     ///< on failure the line quillrun printed (or "-bs" replied)
@@ -34,8 +34,9 @@ struct MessageOutcome {
 /// "rcpt=ADDRESS:\"REPLY\"" for each recipient ("rcpt=ADDRESS:-" when never
 /// offered), "size=BYTES|-", "reply=\"REPLY\"|-", "status=N", and on failure
 /// "error=\"LINE\"". Every value is escaped as the invocation record's
-/// arguments are, and a double quote as "\x22": no value can end a field
-/// or the line early, so no line can be forged.
+/// arguments are, a double quote as "\x22" and, outside quotes, a blank as
+/// "\x20": no value can end a field or the line early, so no line can be
+/// forged.
 std::string outcome_line(const MessageOutcome &outcome);
 
 /// Appends the line of `outcome` to the log `path`, opened as the

@@ -26,6 +26,10 @@ void send_reports_to_debug_log() { to_debug_log = true; }
 void report(std::string_view message) {
   std::string_view shown = message.substr(0, message.find_last_not_of('\n') + 1);
   if (!shown.empty()) last_message = shown;
+  remark(message);
+}
+
+void remark(std::string_view message) {
   if (diverted(message)) return;
   std::fwrite(message.data(), 1, message.size(), stdout);
   std::fflush(stdout);

@@ -15,8 +15,14 @@ void send_reports_to_debug_log();
 /// Prints `message` (which brings its own line feed) on standard output.
 void report(std::string_view message);
 
-/// The last message printed in this run, without its line feeds; empty
-/// when none was.
+/// Prints `message` as report() does, for what the run meets on its way
+/// and goes on after (a recipient refused, a list already full), which
+/// last_report() passes over.
+void remark(std::string_view message);
+
+/// The last message of report() in this run, without its line feeds: the
+/// one that ended a run that failed. Empty when none was printed, as when
+/// the run ended silently.
 std::string last_report();
 
 /// Prints "NAME: reason" for the system error `error_number` on standard

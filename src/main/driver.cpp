@@ -218,9 +218,9 @@ int run(const std::vector<std::string> &args) {
   smtp::start_sockets();
   const std::string sender = intake::default_sender(std::getenv("USERNAME"));
   // quillrun.ini first: it may say where the logs go. Settings that cannot
-  // be used leave them where they always were.
+  // be used say nothing, and leave them where they always were.
   config::IniRead settings_file = config::read_quillrun_ini();
-  if (settings_file.failure.empty()) logs::set_log_folder(settings_file.ini.log_directory);
+  logs::set_log_folder(settings_file.ini.log_directory);
   logs::append_invocation_record(start, sender, args);
 
   const std::string program = args.empty() ? std::string() : args.front();
@@ -236,7 +236,7 @@ int run(const std::vector<std::string> &args) {
   if (line.mode == RunMode::smtp_session) {
     return run_smtp_session(line.settings, std::move(settings_file));
   }
-  logs::report(line.messages);
+  logs::remark(line.messages);
   switch (line.mode) {
   case RunMode::queue_reply:
     logs::report(kQueueReply);

@@ -24,7 +24,7 @@ Offered offer_recipients(Client &client, const std::vector<std::string> &recipie
     if (accepts_recipient(*reply)) {
       accepted = true;
     } else {
-      logs::report(verdict("Recipient", false, recipient, *reply));
+      logs::remark(verdict("Recipient", false, recipient, *reply));
     }
   }
   return accepted ? Offered::accepted : Offered::none_accepted;

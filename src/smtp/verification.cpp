@@ -2,6 +2,7 @@
 
 #include "log/report.h"
 #include "platform/net.h"
+#include "platform/tls_facts.h"
 #include "smtp/auth.h"
 #include "smtp/judgement.h"
 
@@ -23,14 +24,28 @@ std::string tls_lines(const platform::TlsFacts &tls, std::time_t now) {
          "; expires " + platform::expiry_text(tls.expires, now) + "\n";
 }
 
+// The server's words go to a person's terminal: none of its control bytes
+// may move the cursor or start a line that looks like one of the check's.
 std::string offers_line(const std::vector<std::string> &extensions) {
   std::string line = "Offers: ";
   for (const std::string &extension : extensions) {
     if (&extension != &extensions.front()) line += ", ";
-    line += extension;
+    line += platform::printable(extension);
   }
   return line + "\n";
 }
+
+std::string verdict_line(std::string_view role, bool accepted, std::string_view address,
+                         const Reply &reply) {
+  std::string line = verdict(role, accepted, address, reply);
+  line.pop_back();
+  return platform::printable(std::move(line)) + "\n";
+}
+
+// The check promises that a delivery would go: a step counts as accepted
+// only with a 2xx reply (RFC 5321 4.2.1), never by the piped run's
+// leniency towards a 400 or a reply without a code.
+bool accepted(const Reply &reply) { return reply_class(reply) == ReplyClass::positive_completion; }
 
 std::string login_line(AuthMethod mechanism, const std::string &user, bool accepted) {
   return "Login: " + std::string(mechanism_name(mechanism)) + " as " + user +
@@ -50,9 +65,11 @@ void report_login(const Submission &submission, const Opening &opening) {
 // A step the check cannot go on without. After its refusal QUIT still
 // goes; after a fault nothing more.
 bool passed(Client &client, Outcome outcome, Step step) {
-  const bool replied = outcome.fault == Fault::none;
-  if (judged(client, std::move(outcome), step, Check::refusal)) return true;
-  if (replied) quit(client);
+  std::optional<Reply> reply = judged(client, std::move(outcome), step, Check::none);
+  if (!reply) return false;
+  if (accepted(*reply)) return true;
+  report_refusal(*reply);
+  quit(client);
   return false;
 }
 
@@ -61,7 +78,7 @@ bool check_addresses(Client &client, const VerificationRequest &request) {
   const auto limit = client.limits.reply;
   Outcome mail = command(client, "MAIL FROM:" + request.envelope_sender + "\r\n", limit);
   if (mail.fault == Fault::none) {
-    logs::report(verdict("Sender", passes(mail.reply), request.envelope_sender, mail.reply));
+    logs::report(verdict_line("Sender", accepted(mail.reply), request.envelope_sender, mail.reply));
   }
   // Where a delivery has never told of a missing reply to MAIL FROM, the
   // check names the step that failed.
@@ -71,9 +88,9 @@ bool check_addresses(Client &client, const VerificationRequest &request) {
     auto reply = judged(client, command(client, "RCPT TO:" + recipient + "\r\n", limit),
                         Step::other, Check::none);
     if (!reply) return false;
-    const bool accepted = accepts_recipient(*reply);
-    logs::report(verdict("Recipient", accepted, recipient, *reply));
-    every_one = every_one && accepted;
+    const bool taken = accepts_recipient(*reply);
+    logs::report(verdict_line("Recipient", taken, recipient, *reply));
+    every_one = every_one && taken;
   }
   // RFC 5321 4.1.1.5: the mail transaction is abandoned; no text was sent.
   if (!passed(client, command(client, "RSET\r\n", limit), Step::other)) return false;

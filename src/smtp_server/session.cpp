@@ -208,8 +208,11 @@ void on_data(Session &session) {
     break; // the client is gone: the message never reaches the server's "."
   }
   intake::remove_spool_file(spool);
-  if (text.ended) reply(session.caller, message.reply);
-  note_outcome(session, message.reply, size);
+  // A client gone before its "." sent no message: nothing to tell or note.
+  if (text.ended) {
+    reply(session.caller, message.reply);
+    note_outcome(session, message.reply, size);
+  }
   end_transaction(session, positive(message));
 }
 

@@ -193,6 +193,13 @@ ROWS = {
                     session=[["helo", "[127.0.0.1]"], ["mail", CLIENT.decode()], ["rcpt", "a@b"], ["data", TEXT],
                              ["mail", CLIENT.decode()], ["rcpt", "a@b"], ["data", TEXT], ["quit"]])),
         b"", 0, check=outcome_lines(BS_LINE, BS_LINE)),
+    # A client gone before its "." sent no message: no line for it.
+    "outcome_of_a_bs_client_gone_in_its_text": Row(
+        logged(Case(argv=["quillrun", "-bs"],
+                    session=[["helo", "[127.0.0.1]"], ["mail", CLIENT.decode()], ["rcpt", "a@b"], ["data", TEXT],
+                             ["mail", CLIENT.decode()], ["rcpt", "a@b"], ["docmd", "DATA"],
+                             ["send", "Subject: cut\r\n\r\nhalf"], ["close"]])),
+        b"", 1, check=outcome_lines(BS_LINE)),
 
     # log_directory: the logs go there; one that cannot be used costs the
     # logs, never the message, and never puts them in the working directory.

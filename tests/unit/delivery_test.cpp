@@ -3,6 +3,7 @@
 // the server got.
 #include "smtp/delivery.h"
 
+#include "log/report.h"
 #include "platform/private_file.h"
 #include "scripted_server.h"
 #include "test_files.h"
@@ -240,6 +241,21 @@ TEST(Deliver, AServerThatBreaksOffEndsTheRunAndAnAcceptedMessageStands) {
       {"closes after taking the message", {{"QUIT", {{kClose}}}}, "", true, kFull},
   };
   for (const Row &row : rows) expect_row(row);
+}
+
+// The outcome log's error= is the line that ended a failed run: a refused
+// recipient, after which the run went on, never is.
+TEST(Deliver, ARefusedRecipientIsNoLineThatEndedTheRun) {
+  std::string big = "Subject: s\n\n";
+  while (big.size() < 200 * 1000) big += std::string(79, 'x') + "\n";
+  expect_row({"a refused recipient, then a close in the message",
+              {{"RCPT", {{"550 no\r\n"}, {"250 ok\r\n"}}}, {"DATA", {{"354 go\r\n", kClose}}}},
+              "Recipient refused <a@b> (550 no)\n",
+              false,
+              kOpening + rcpt({"a@b", "c@d"}) + kData,
+              {"<a@b>", "<c@d>"},
+              big});
+  EXPECT_NE(logs::last_report(), "Recipient refused <a@b> (550 no)");
 }
 
 TEST(Deliver, ATlsFaultIsToldAtWhateverStepItBreaksTheDialogue) {

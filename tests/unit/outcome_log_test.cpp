@@ -34,6 +34,10 @@ TEST(OutcomeLine, OneLineAFieldAValueThatNoReplyOrAddressCanBreak) {
   MessageOutcome forged = refused;
   forged.failure = "550 no\" status=0\nforged line";
   forged.sender = "<a\r\n@b>";
+  // An address without "@" is taken whole: one that would end its field
+  // and write a status of its own.
+  MessageOutcome forged_address = refused;
+  forged_address.recipients = {{"x>:\"250 ok\" status=0 a=\"", ""}};
 
   struct Row {
     const char *name;
@@ -53,6 +57,10 @@ TEST(OutcomeLine, OneLineAFieldAValueThatNoReplyOrAddressCanBreak) {
        "2026-12-09T00:00:00Z server=mx:25 tls=none user=none from=<a\\r\\n@b> "
        "rcpt=<x@example.org>:- "
        "size=- reply=- status=1 error=\"550 no\\x22 status=0\\nforged line\"\n"},
+      {"blanks and quotes in an address", forged_address,
+       "2026-12-09T00:00:00Z server=mx:25 tls=none user=none from=- "
+       "rcpt=x>:\\x22250\\x20ok\\x22\\x20status=0\\x20a=\\x22:- size=- reply=- status=1 "
+       "error=\"-ERR Token request to login.test failed: invalid_grant: Bad Request\"\n"},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);

@@ -167,10 +167,18 @@ TEST(ParseQuillrunIni, AnUnknownKeyOrABadValueNamesTheFileTheLineAndTheKey) {
            std::to_string(platform::kLongestPath) + " bytes"},
       {"a long unknown key", std::string(1000, 'k') + " v\n",
        "/etc/quillrun.ini line 1: unknown key " + std::string(200, 'k') + "..."},
+      // The value written onto its key may be the secret: never shown.
+      {"a key and its value joined by =", "log_file /var/log/q\npassword=hunter2\n",
+       "/etc/quillrun.ini line 2: unknown key password=..."},
+      {"a key and its value joined by :", "password:hunter2\n",
+       "/etc/quillrun.ini line 1: unknown key password:..."},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(parse_quillrun_ini(row.text, kPath).failure, row.failure);
+    const IniRead read = parse_quillrun_ini(row.text, kPath);
+    EXPECT_EQ(read.failure, row.failure);
+    // Nothing of refused settings is used: no log would keep the refusal.
+    EXPECT_TRUE(read.ini.log_file.empty());
   }
   const std::string longest = "host " + std::string(255, 'h') + "\n";
   EXPECT_EQ(parse_quillrun_ini(longest, kPath).failure, "");

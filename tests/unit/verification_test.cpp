@@ -64,6 +64,18 @@ TEST(Verify, EachFactALineAndEveryStepJudgedAsADeliveryJudgesIt) {
            "-ERR Invalid smtp response (553 5.7.1 not yours)\n",
        false,
        kHelo + "QUIT\r\n"},
+      // A delivery lets a 400 pass; the check promises the delivery would go.
+      {"MAIL answered 400",
+       {{"MAIL", {{"400 4.7.0 try later\r\n"}}}},
+       kServer + "Sender refused <me@x.org> (400 4.7.0 try later)\n" +
+           "-ERR Invalid smtp response (400 4.7.0 try later)\n",
+       false,
+       kHelo + "QUIT\r\n"},
+      {"a control byte of the server's shown as ?",
+       {{"RCPT", {{"250 ok\x1b[2J\r\n"}}}},
+       kServer + kSender + "Recipient accepted <a@b> (250 ok?[2J)\n",
+       true,
+       kHelo + "RCPT TO:<a@b>\r\n" + kEnd},
       // A delivery has never told of it; the check must say which step failed.
       {"no reply to MAIL FROM",
        {{"MAIL", {{kClose}}}},
