@@ -31,8 +31,9 @@ SecretRead from_file(const std::string &path) {
     fault = path + " " + standing_fault(file, path);
   }
   if (!fault.empty()) return refused(fault);
-  // Read one byte past the longest secret: a longer first line is told
-  // below, and what follows the first line may be as long as it likes.
+  // Read one byte past the longest secret and any byte order mark before
+  // it: a longer first line is told below, and what follows the first line
+  // may be as long as it likes.
   std::string line = first_line(utf8::without_byte_order_mark(file.text));
   if (line.empty()) return refused("the first line of " + path + " is empty");
   return {line, {}};

@@ -18,6 +18,8 @@
 // code page.
 #pragma once
 
+#include "text/utf8.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -60,12 +62,13 @@ inline constexpr std::size_t kSettingsLimit = 64 * 1024;
 inline constexpr std::size_t kSecretLimit = 16 * 1024;
 
 /// How many bytes of a file of `contents` are read: one more than its limit,
-/// to tell a longer file; the mail server's file whole.
+/// to tell a longer file, and for a secret a byte order mark before it,
+/// which is no part of it; the mail server's file whole.
 inline constexpr std::size_t read_limit(Contents contents) {
   if (contents == Contents::settings || contents == Contents::token_cache) {
     return kSettingsLimit + 1;
   }
-  if (contents == Contents::secret) return kSecretLimit + 1;
+  if (contents == Contents::secret) return utf8::kByteOrderMark.size() + kSecretLimit + 1;
   return SIZE_MAX;
 }
 

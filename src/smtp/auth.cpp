@@ -1,7 +1,6 @@
 #include "smtp/auth.h"
 
 #include <algorithm>
-#include <functional>
 
 namespace smtp {
 namespace {
@@ -95,10 +94,14 @@ Outcome log_in(Client &client, AuthMethod mechanism, const std::string &user,
   const std::string xoauth2 =
       base64("user=" + user + "\x01" + "auth=Bearer " + secret + "\x01\x01");
   // A server may quote the client's line in its reply: from now on no reply
-  // shows any form in which the secret crosses the connection, the longest
-  // first so that none is left in part.
-  client.secrets = {plain, xoauth2, base64(secret), base64(user), secret};
-  std::ranges::sort(client.secrets, std::greater{}, &std::string::size);
+  // shows any form in which the secret crosses the connection. A renewed
+  // token adds its forms to those of the refused one, which a later reply
+  // may still quote.
+  for (std::string form : {plain, xoauth2, base64(secret), base64(user), secret}) {
+    if (std::ranges::find(client.secrets, form) == client.secrets.end()) {
+      client.secrets.push_back(std::move(form));
+    }
+  }
   switch (mechanism) {
   case AuthMethod::offered:
   case AuthMethod::plain:

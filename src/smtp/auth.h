@@ -27,7 +27,9 @@ std::optional<AuthMethod> chosen_mechanism(AuthMethod asked, const Capabilities 
 
 /// Logs in as `user` with `secret` by `mechanism` (never AuthMethod::offered).
 /// The debug log shows "<hidden>" for the secret, the user and every answer
-/// that carries them. Faults: unasked_reply, no_reply, login_refused.
+/// that carries them. Adds the forms the secret takes to `client.secrets`,
+/// to be hidden in replies from then on, beside those of an earlier login.
+/// Faults: unasked_reply, no_reply, login_refused.
 Outcome log_in(Client &client, AuthMethod mechanism, const std::string &user,
                const std::string &secret);
 

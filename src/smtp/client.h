@@ -49,8 +49,8 @@ struct Client {
   int port = 0;        ///< the port as configured
   std::string address; ///< the address connected to, 4 or 16 bytes in network order
   std::optional<platform::TlsFacts> tls; ///< once TLS is up on this connection, what it is
-  /// Every form of the login's secret as it crossed the connection: shown
-  /// as "<hidden>" in every reply read from then on.
+  /// Every form of the login's secrets as they crossed the connection:
+  /// hidden in every reply read from then on (hide_secrets).
   std::vector<std::string> secrets;
 };
 
@@ -122,11 +122,11 @@ Outcome send_text(Client &client, io::BlockReader &text, const std::string &text
 /// connection. Nothing when there is none.
 void quit(Client &client);
 
-/// The next whole reply, waiting at most `limit` for it, with every form of
-/// the secret shown as "<hidden>" after its code; logged so, up to what the
-/// reply keeps. When the server closes after part of a reply, that part is
-/// the reply. Nothing when no byte came, the connection failed, or the time
-/// ran out (what came of it is logged).
+/// The next whole reply, waiting at most `limit` for it, with the secret
+/// hidden (hide_secrets); logged so, up to what the reply keeps. When the
+/// server closes after part of a reply, that part is the reply. Nothing
+/// when no byte came, the connection failed, or the time ran out (what came
+/// of it is logged).
 std::optional<Reply> read_reply(Client &client, std::chrono::milliseconds limit);
 
 } // namespace smtp

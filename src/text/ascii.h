@@ -7,6 +7,10 @@ namespace ascii {
 
 inline constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+inline constexpr bool is_letter_or_digit(char c) {
+  return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
 /// A-Z become a-z; every other byte, those above 127 included, stays.
 inline constexpr char to_lower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;

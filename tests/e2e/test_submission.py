@@ -271,6 +271,10 @@ ROWS = {
         ["user alice", "auth login", f"password_file {SECRET_FILE}"],
         {"AUTH": "334 VXNlcm5hbWU6\r\n", b64(USER).decode().upper(): "334 UGFzc3dvcmQ6\r\n",
          b64(PASSWORD).decode().upper(): "535 got " + b64(PASSWORD).decode() + "\r\n"}, b"535 got <hidden>"),
+    "login_answer_echoed_without_a_reply_code": echoed(
+        ["user alice", "auth login", f"password_file {SECRET_FILE}"],
+        {"AUTH": "334 VXNlcm5hbWU6\r\n", b64(USER).decode().upper(): "334 UGFzc3dvcmQ6\r\n",
+         b64(PASSWORD).decode().upper(): b64(PASSWORD).decode() + " rejected\r\n"}, b"<hidden> rejected"),
     "xoauth2_string_and_token_quoted_back": echoed(
         ["user " + MAILBOX.decode(), "auth xoauth2", "password_command echo " + TOKEN.decode()],
         {"AUTH": "535 " + AUTH_XOAUTH2.split()[2].decode() + " " + TOKEN.decode() + "\r\n"},

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -317,6 +318,11 @@ TEST(LogIn, NoReplyShowsAnyFormOfTheSecret) {
     const char *name;
     AuthMethod auth;
     unit::Script replies; ///< after the greeting and EHLO
+    std::function<Outcome(std::string &)> renew_secret = {};
+  };
+  const auto renewed = [](std::string &fresh) {
+    fresh = "fresh-token";
+    return Outcome{};
   };
   const std::vector<Row> rows = {
       {"PLAIN's argument quoted",
@@ -333,6 +339,10 @@ TEST(LogIn, NoReplyShowsAnyFormOfTheSecret) {
       {"the XOAUTH2 string and its token quoted",
        AuthMethod::xoauth2,
        {{"AUTH", {{"535 " + xoauth2 + " holds " + secret + "\r\n"}}}}},
+      {"the refused token quoted after its renewal",
+       AuthMethod::xoauth2,
+       {{"AUTH", {{"535 5.7.3 no\r\n"}, {"535 5.7.3 " + secret + " was revoked\r\n"}}}},
+       renewed},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
@@ -344,7 +354,8 @@ TEST(LogIn, NoReplyShowsAnyFormOfTheSecret) {
     ASSERT_EQ(open_session(client, "mx", 25, false, "").fault, Fault::none);
     client.address = platform::numeric_ipv4("127.0.0.1");
     const Outcome login =
-        open_submission(client, "me", {TlsMode::off, "", user, secret, row.auth, {}}).outcome;
+        open_submission(client, "me", {TlsMode::off, "", user, secret, row.auth, row.renew_secret})
+            .outcome;
     ASSERT_EQ(login.fault, Fault::login_refused);
     const std::string shown = fault_text(client, login) + login.reply.text;
     EXPECT_NE(shown.find("<hidden>"), std::string::npos) << shown;

@@ -65,6 +65,10 @@ TEST(ReadSecret, TheFirstLineOfThePasswordFileOrThePasswordItself) {
        ""},
       {"a first line longer than 16 KiB", std::string(16 * 1024 + 1, 'p'), "",
        "longer than 16 KiB"},
+      {"a byte order mark and a first line of 16 KiB",
+       "\xEF\xBB\xBF" + std::string(16 * 1024, 'p') + "\n", std::string(16 * 1024, 'p'), ""},
+      {"a byte order mark and a first line longer than 16 KiB",
+       "\xEF\xBB\xBF" + std::string(16 * 1024 + 1, 'p'), "", "longer than 16 KiB"},
       {"long lines after a short first line", "pass\n" + std::string(40 * 1024, 'x'), "pass", ""},
   };
   for (const Row &row : rows) {
