@@ -19,7 +19,7 @@ inline constexpr std::size_t kMaxFirstLine = kSecretLimit + 1;
 /// The first line of an output that arrives in blocks.
 struct FirstLine {
   std::string text;   ///< up to its LF (not kept), at most kMaxFirstLine bytes
-  bool ended = false; ///< the LF has come
+  bool ended = false; ///< the LF has come, or its most: nothing more is taken
 };
 
 /// Takes the next block of output into `line`; what goes beyond its LF or
@@ -39,10 +39,12 @@ struct CommandRun {
 /// Windows cmd.exe /d /s /c, without a console window), with standard
 /// input and standard error on the null device and no other descriptor or
 /// handle of quillrun's. Its standard output is read to its end, or until
-/// its first line has come and the command has exited (a process it started
-/// may keep the output open), the rest after the first line thrown away.
-/// When `timeout_ms` milliseconds have passed, however much it writes, it
-/// is killed (on POSIX with its whole process group).
+/// the command has exited and what was waiting of its first line has been
+/// read (a process it started may keep the output open), the rest after the
+/// first line thrown away. When `timeout_ms` milliseconds have passed,
+/// however much it writes, it is killed with every process it started (its
+/// process group on POSIX, its job on Windows); what it leaves running when
+/// it exits by itself goes on.
 CommandRun run_command(const std::string &command, int timeout_ms);
 
 } // namespace platform

@@ -48,8 +48,8 @@ int spawn_shell(const std::string &command, int output, pid_t &pid) {
   return spawned;
 }
 
-// How often a command that has given its first line is looked at while its
-// output stays open: a process it left behind may hold it.
+// How often the command is looked at while its output stays open: a process
+// it left behind may hold it after it has exited.
 constexpr int kExitCheckMs = 50;
 
 // Whether `pid` has exited, its status then in `status`; without waiting.
@@ -58,19 +58,23 @@ bool has_exited(pid_t pid, int &status) {
   return waited == pid || (waited < 0 && errno != EINTR);
 }
 
-// Reads `output` into `line` until it ends, or until the first line has
-// come and the command has exited (`exited`, its status in `status`); false
-// when the deadline came first, however fast the command writes.
+// Reads `output` into `line` until it ends, or until the command has exited
+// (`exited`, its status in `status`) and its first line, or what it wrote of
+// it, has been read; false when the deadline came before its exit, however
+// fast the command writes.
 bool read_first_line(int output, pid_t pid, Clock::time_point deadline, FirstLine &line,
                      bool &exited, int &status) {
   char block[4096];
   for (;;) {
+    // An exited command is not killed: its number may be another's by now.
     const int left = milliseconds_left(deadline);
-    if (left == 0) return false;
-    exited = line.ended && has_exited(pid, status);
-    if (exited) return true;
+    if (left == 0) return exited;
+    // What it wrote before it exited is waiting in the pipe by now.
+    if (!exited) exited = has_exited(pid, status);
+    if (exited && line.ended) return true;
     pollfd ready{output, POLLIN, 0};
-    int polled = poll(&ready, 1, line.ended ? std::min(left, kExitCheckMs) : left);
+    int polled = poll(&ready, 1, exited ? 0 : std::min(left, kExitCheckMs));
+    if (polled == 0 && exited) return true;
     if (polled == 0 || (polled < 0 && errno == EINTR)) continue;
     ssize_t count = polled < 0 ? -1 : read(output, block, sizeof block);
     if (count < 0 && errno == EINTR) continue;

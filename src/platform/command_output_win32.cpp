@@ -53,19 +53,24 @@ std::wstring command_interpreter() {
   return std::wstring(folder, length < MAX_PATH ? length : 0) + L"\\cmd.exe";
 }
 
-// Reads `output` into `line` until it ends, or until the first line has
-// come and `child` has exited; false when the deadline came first, however
-// fast the command writes. An anonymous pipe cannot be waited on, so it is
-// asked every 10 ms how much it holds.
+// Reads `output` into `line` until it ends, or until `child` has exited and
+// its first line, or what it wrote of it, has been read; false when the
+// deadline came before its exit, however fast the command writes. An
+// anonymous pipe cannot be waited on, so it is asked every 10 ms how much it
+// holds.
 bool read_first_line(HANDLE output, HANDLE child, Clock::time_point deadline, FirstLine &line) {
   char block[4096];
+  bool exited = false;
   for (;;) {
-    if (milliseconds_left(deadline) == 0) return false;
-    // A process the command left behind may hold the output open.
-    if (line.ended && WaitForSingleObject(child, 0) == WAIT_OBJECT_0) return true;
+    if (milliseconds_left(deadline) == 0) return exited;
+    // A process the command left behind may hold the output open; what the
+    // command wrote before it exited is waiting in the pipe by now.
+    exited = exited || WaitForSingleObject(child, 0) == WAIT_OBJECT_0;
+    if (exited && line.ended) return true;
     DWORD waiting = 0;
     // A broken pipe is its end: every writer has closed it.
     if (!PeekNamedPipe(output, nullptr, 0, nullptr, &waiting, nullptr)) return true;
+    if (waiting == 0 && exited) return true;
     if (waiting == 0) {
       Sleep(10);
       continue;
@@ -97,6 +102,17 @@ CommandRun run_command(const std::string &command, int timeout_ms) {
     run.error = error_words(GetLastError());
     return run;
   }
+  // The command with every process it starts, which a timeout ends whole, as
+  // does quillrun's own end while it waits.
+  Handle job;
+  job.value = CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job.value == nullptr || !SetInformationJobObject(job.value, JobObjectExtendedLimitInformation,
+                                                       &limits, sizeof limits)) {
+    run.error = error_words(GetLastError());
+    return run;
+  }
   InheritedHandles inherited(output_end.value, null_device.value);
   if (!inherited.ready) {
     run.error = error_words(GetLastError());
@@ -115,14 +131,23 @@ CommandRun run_command(const std::string &command, int timeout_ms) {
   std::wstring line = L"\"" + interpreter + L"\" /d /s /c \"" + wide_text(command) + L"\"";
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(interpreter.c_str(), line.data(), nullptr, nullptr, TRUE,
-                      CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
-                      &startup.StartupInfo, &process)) {
+                      CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                      nullptr, &startup.StartupInfo, &process)) {
     run.error = error_words(GetLastError());
     return run;
   }
   Handle child;
   child.value = process.hProcess;
-  CloseHandle(process.hThread);
+  Handle thread;
+  thread.value = process.hThread;
+  // Suspended until it is in the job, so that nothing it starts is outside.
+  if (!AssignProcessToJobObject(job.value, child.value) ||
+      ResumeThread(thread.value) == static_cast<DWORD>(-1)) {
+    run.error = error_words(GetLastError());
+    TerminateProcess(child.value, 1);
+    return run;
+  }
+  thread.close();
   // Only the child holds the pipe's writing end now: its end is the end.
   output_end.close();
   null_device.close();
@@ -134,10 +159,14 @@ CommandRun run_command(const std::string &command, int timeout_ms) {
           WAIT_OBJECT_0;
   run.first_line = std::move(first.text);
   if (run.timed_out) {
-    TerminateProcess(child.value, 1);
+    TerminateJobObject(job.value, 1);
     WaitForSingleObject(child.value, INFINITE);
     return run;
   }
+  // What the command left running (an agent that keeps a secret, say) goes on
+  // as it would without quillrun.
+  limits.BasicLimitInformation.LimitFlags = 0;
+  SetInformationJobObject(job.value, JobObjectExtendedLimitInformation, &limits, sizeof limits);
   DWORD status = 0;
   GetExitCodeProcess(child.value, &status);
   run.exit_status = static_cast<int>(status);

@@ -138,21 +138,31 @@ TEST(RunCommand, EndsACommandWhenItsTimeRunsOut) {
 }
 
 // A command that gives its line and exits, while a process it started keeps
-// its output open for some 5 seconds more.
+// its output open for some 5 seconds more; the line ended by its LF, or by
+// the command's exit.
 #ifdef _WIN32
-constexpr const char *kLineThenHeld = "echo token& start /b ping -n 6 127.0.0.1";
+constexpr const char *kLinesThenHeld[] = {
+    "echo token& start /b ping -n 6 127.0.0.1",
+    "<nul set /p =token& start /b ping -n 6 127.0.0.1 >nul",
+};
 #else
-constexpr const char *kLineThenHeld = "echo token; (sleep 5 &)";
+constexpr const char *kLinesThenHeld[] = {
+    "echo token; (sleep 5 &)",
+    "printf token; (sleep 5 &)",
+};
 #endif
 
-TEST(RunCommand, StopsOnceTheCommandHasExitedAfterItsLineWhateverHoldsItsOutput) {
-  const steady_clock::time_point start = steady_clock::now();
-  platform::CommandRun run = platform::run_command(kLineThenHeld, 20000);
-  EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(4));
-  EXPECT_FALSE(run.timed_out);
-  // cmd.exe ends its lines with CR LF.
-  EXPECT_EQ(run.first_line.substr(0, run.first_line.find('\r')), "token");
-  EXPECT_EQ(run.exit_status, 0);
+TEST(RunCommand, StopsOnceTheCommandHasExitedWhateverHoldsItsOutput) {
+  for (const char *command : kLinesThenHeld) {
+    SCOPED_TRACE(command);
+    const steady_clock::time_point start = steady_clock::now();
+    platform::CommandRun run = platform::run_command(command, 20000);
+    EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_FALSE(run.timed_out);
+    // cmd.exe ends its lines with CR LF.
+    EXPECT_EQ(run.first_line.substr(0, run.first_line.find('\r')), "token");
+    EXPECT_EQ(run.exit_status, 0);
+  }
 }
 
 #ifndef _WIN32
@@ -270,6 +280,37 @@ TEST(RunCommand, ATimeoutEndsTheCommandsWholeProcessGroup) {
   ASSERT_GT(sleeper, 0);
   for (int wait = 0; wait < 100 && running(sleeper); ++wait) usleep(20000);
   EXPECT_FALSE(running(sleeper));
+}
+#else
+// Whether a process still holds `path` open: no one may then open it alone.
+bool held(const std::string &path) {
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+  CloseHandle(handle);
+  return false;
+}
+
+TEST(RunCommand, ATimeoutEndsEveryProcessTheCommandStarted) {
+  unit::ScratchDirectory scratch;
+  const std::string output = scratch.file("output");
+  // The inner cmd.exe holds the file open while it waits for ping.
+  platform::CommandRun run =
+      platform::run_command("cmd /c \"echo begun& ping -n 30 127.0.0.1 >nul\" > " + output, 2000);
+  EXPECT_TRUE(run.timed_out);
+  for (int wait = 0; wait < 100 && held(output); ++wait) Sleep(20);
+  EXPECT_FALSE(held(output));
+  EXPECT_EQ(unit::read_file(output), "begun\r\n");
+}
+
+TEST(RunCommand, WhatTheCommandLeftRunningGoesOnAfterItsExit) {
+  unit::ScratchDirectory scratch;
+  const std::string mark = scratch.file("mark");
+  platform::CommandRun run = platform::run_command(
+      "echo token& start /b cmd /c \"ping -n 2 127.0.0.1 >nul& echo alive> " + mark + "\"", 20000);
+  EXPECT_FALSE(run.timed_out);
+  for (int wait = 0; wait < 250 && unit::read_file(mark).empty(); ++wait) Sleep(20);
+  EXPECT_EQ(unit::read_file(mark), "alive\r\n");
 }
 #endif
 
