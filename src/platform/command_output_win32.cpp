@@ -108,10 +108,8 @@ CommandRun run_command(const std::string &command, int timeout_ms) {
   job.value = CreateJobObjectW(nullptr, nullptr);
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (job.value == nullptr || !SetInformationJobObject(job.value, JobObjectExtendedLimitInformation,
-                                                       &limits, sizeof limits)) {
-    run.error = error_words(GetLastError());
-    return run;
+  if (job.value != nullptr) {
+    SetInformationJobObject(job.value, JobObjectExtendedLimitInformation, &limits, sizeof limits);
   }
   InheritedHandles inherited(output_end.value, null_device.value);
   if (!inherited.ready) {
@@ -141,8 +139,12 @@ CommandRun run_command(const std::string &command, int timeout_ms) {
   Handle thread;
   thread.value = process.hThread;
   // Suspended until it is in the job, so that nothing it starts is outside.
-  if (!AssignProcessToJobObject(job.value, child.value) ||
-      ResumeThread(thread.value) == static_cast<DWORD>(-1)) {
+  // Where no job can be had (a caller's own job that takes none inside it,
+  // before Windows 8), the command runs as it did before jobs were used: a
+  // timeout then ends the command alone.
+  const bool in_job =
+      job.value != nullptr && AssignProcessToJobObject(job.value, child.value) != FALSE;
+  if (ResumeThread(thread.value) == static_cast<DWORD>(-1)) {
     run.error = error_words(GetLastError());
     TerminateProcess(child.value, 1);
     return run;
@@ -159,14 +161,16 @@ CommandRun run_command(const std::string &command, int timeout_ms) {
           WAIT_OBJECT_0;
   run.first_line = std::move(first.text);
   if (run.timed_out) {
-    TerminateJobObject(job.value, 1);
+    if (!in_job || !TerminateJobObject(job.value, 1)) TerminateProcess(child.value, 1);
     WaitForSingleObject(child.value, INFINITE);
     return run;
   }
   // What the command left running (an agent that keeps a secret, say) goes on
   // as it would without quillrun.
-  limits.BasicLimitInformation.LimitFlags = 0;
-  SetInformationJobObject(job.value, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  if (in_job) {
+    limits.BasicLimitInformation.LimitFlags = 0;
+    SetInformationJobObject(job.value, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
   DWORD status = 0;
   GetExitCodeProcess(child.value, &status);
   run.exit_status = static_cast<int>(status);
