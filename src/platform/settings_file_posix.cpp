@@ -25,6 +25,7 @@ FileText failed(int error_number) {
   FileText file;
   file.error = std::strerror(error_number);
   file.missing = error_number == ENOENT || error_number == ENOTDIR;
+  file.denied = error_number == EACCES;
   return file;
 }
 

@@ -25,6 +25,7 @@ FileText failed(DWORD code) {
   FileText file;
   file.error = error_words(code);
   file.missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+  file.denied = code == ERROR_ACCESS_DENIED;
   return file;
 }
 
