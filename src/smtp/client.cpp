@@ -11,20 +11,9 @@ namespace {
 
 constexpr std::size_t kReceiveSize = 4096;
 
-// Every form of the secret in `text` as "<hidden>". The reply code and its
-// separator stay as sent: they steer the dialogue, and say nothing of a
-// secret.
-std::string hidden(std::string text, const std::vector<std::string> &secrets) {
-  static constexpr std::string_view kHidden = "<hidden>";
-  constexpr std::size_t kCode = 4;
-  for (const std::string &form : secrets) {
-    for (std::size_t at = kCode; !form.empty() && (at = text.find(form, at)) != std::string::npos;
-         at += kHidden.size()) {
-      text.replace(at, form.size(), kHidden);
-    }
-  }
-  return text;
-}
+// The reply code and its separator stay as sent: they steer the dialogue,
+// and say nothing of a secret.
+constexpr std::size_t kCode = 4;
 
 // Takes received bytes into `reply`; what is beyond its end waits for the next.
 void take(Client &client, Reply &reply, std::string_view bytes) {
@@ -99,6 +88,17 @@ TextSent send_wire_form(Client &client, io::BlockReader &text) {
 
 } // namespace
 
+std::string hidden(std::string text, const std::vector<std::string> &secrets, std::size_t from) {
+  static constexpr std::string_view kHidden = "<hidden>";
+  for (const std::string &form : secrets) {
+    for (std::size_t at = from; !form.empty() && (at = text.find(form, at)) != std::string::npos;
+         at += kHidden.size()) {
+      text.replace(at, form.size(), kHidden);
+    }
+  }
+  return text;
+}
+
 Connected connect_by_tcp(std::string &host, int port) { return connect_within(host, port, {}); }
 
 Connected connect_within(std::string &host, int port, const TimeLimits &limits) {
@@ -147,7 +147,7 @@ std::string take_unasked_bytes(Client &client) {
     if (got.timed_out || got.count <= 0) return {};
     unasked.assign(chunk, static_cast<std::size_t>(got.count));
   }
-  unasked = hidden(std::move(unasked), client.secrets);
+  unasked = hidden(std::move(unasked), client.secrets, kCode);
   logs::debug_log(unasked);
   return unasked;
 }
@@ -201,7 +201,7 @@ std::optional<Reply> read_reply(Client &client, std::chrono::milliseconds limit)
     // A close after part of a reply ends it; a failure or the time does not.
     if (got.count == 0 && !got.timed_out && !reply.text.empty()) end_reply(reply);
   }
-  reply.text = hidden(std::move(reply.text), client.secrets);
+  reply.text = hidden(std::move(reply.text), client.secrets, kCode);
   logs::debug_log(reply.text);
   if (reply.dropped > 0) {
     logs::debug_log("[" + std::to_string(reply.dropped) + " more bytes of the reply dropped]\n");

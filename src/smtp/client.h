@@ -96,6 +96,10 @@ Outcome open_session(Client &client, const std::string &host, int port, bool imp
 /// after which there is no connection.
 Outcome start_tls(Client &client, const std::string &ca_file);
 
+/// `text` with each of `secrets` (the longest first, so that none is left
+/// in part) shown as "<hidden>" wherever it occurs from byte `from` on.
+std::string hidden(std::string text, const std::vector<std::string> &secrets, std::size_t from);
+
 /// Bytes the server sent that nothing asked for: left over after the last
 /// reply, or waiting now (looked at without waiting), the secret hidden as
 /// in a reply, and logged. A closed or failed connection is left to the

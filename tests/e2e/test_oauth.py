@@ -320,6 +320,11 @@ ROWS = {
     "invalid_grant": row(
         failed(REFRESH, {"kind": "invalid_grant"}, form=REFRESH_FORM, secret=REFRESH_TOKEN),
         token_failure(b"invalid_grant"), 1, [requests(1)], []),
+    # An endpoint that quotes the request shows no secret: stdout and every
+    # log are checked for each form of it, as in every row.
+    "endpoint_quoting_the_request": row(
+        failed(CLIENT_CREDENTIALS, {"kind": "echo"}, argv=DEBUG),
+        token_failure(b"client_secret=<hidden>&scope="), 1, [requests(1)], []),
     # Another file named as the cache (here one holding a client secret) is
     # refused and left as it was.
     "file_not_a_cache_refused": row(
