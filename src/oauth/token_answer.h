@@ -25,7 +25,8 @@ struct TokenAnswer {
   /// Seconds the token lives: a non-negative integer (a number, 1e4 and
   /// 3599.0 included, or a string of digits as some providers send), at
   /// most kLongestLifetime; 0 when absent or not such a number: then the
-  /// token is not kept for later.
+  /// token is never taken from the cache (its record is still written, for
+  /// the refresh token the provider may have rotated with it).
   std::int64_t expires_in = 0;
   std::string refresh_token; ///< a rotated refresh token; empty when none came
   /// Why no token, in words for "Token request to HOST failed: REASON";

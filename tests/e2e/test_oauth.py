@@ -299,6 +299,11 @@ ROWS = {
     "fresh_token_refused_too_is_asked_for_once": row(
         case(CACHED, cache=cache_record(STALE_TOKEN), accept="none"),
         b"-ERR Authentication failed (535 5.7.8 Authentication credentials invalid)\n", 1, checks=[requests(1)]),
+    # A refresh grant whose tokens come without expires_in: none is taken
+    # from the cache, but the refresh token rotated with it is kept for the next run.
+    "refresh_grant_without_expiry_keeps_the_rotated_token": row(
+        case(REFRESH, answers=[dict(TOKEN, expires_in=0)], form=REFRESH_FORM, secret=REFRESH_TOKEN, repeat=2),
+        checks=[delivered(1, 2), requests(2), cache_holds(last_refresh_token)]),
     "cache_of_other_settings_replaced": row(
         case(CACHED, cache=cache_record(OTHER_TOKEN, client_id="another-client")),
         checks=[delivered(1), requests(1), cache_holds(last_token)]),
