@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   if (size < 2) return 0;
   const int status = (data[0] << 8 | data[1]) % 1000;
   const oauth::TokenAnswer answer =
-      oauth::parse_token_answer(status, fuzz::as_text(data + 2, size - 2));
+      oauth::parse_token_answer(status, fuzz::as_text(data + 2, size - 2), {});
 
   require(answer.access_token.empty() != answer.failure.empty(),
           "a token when and only when there is no failure");

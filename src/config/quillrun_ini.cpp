@@ -300,6 +300,16 @@ Misfit oauth_misfit(const QuillrunIni &ini, const KeyLines &given) {
   if (client_secret != 0 && ini.oauth.type != oauth::GrantType::refresh_token) {
     return {client_secret, "oauth2_client_secret is for the refresh_token grant"};
   }
+  // The cache is replaced whole at each new token: named as one of the
+  // files the grant is read from, it would overwrite it.
+  const int cache = line_of(given, "oauth2_token_cache");
+  if (cache != 0 && ini.secret_source == SecretSource::file &&
+      ini.oauth.cache_path == ini.secret_setting) {
+    return {cache, "oauth2_token_cache must name another file than password_file"};
+  }
+  if (cache != 0 && ini.oauth.cache_path == ini.path) {
+    return {cache, "oauth2_token_cache must name another file than this one"};
+  }
   return {};
 }
 

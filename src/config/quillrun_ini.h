@@ -73,7 +73,9 @@ struct IniRead {
 /// oauth2_grant", "oauth2_grant needs oauth2_tenant or oauth2_token_url",
 /// "oauth2_grant needs oauth2_client_id", "oauth2_grant needs user", "auth
 /// must be xoauth2 with oauth2_grant", "oauth2_client_secret is for the
-/// refresh_token grant". The oauth2_ keys imply auth xoauth2, and with
+/// refresh_token grant", "oauth2_token_cache must name another file than
+/// password_file", "oauth2_token_cache must name another file than this
+/// one" (`path` as given). The oauth2_ keys imply auth xoauth2, and with
 /// oauth2_tenant Microsoft's scope for the grant unless oauth2_scope is given.
 IniRead parse_quillrun_ini(std::string_view text, const std::string &path);
 

@@ -3,25 +3,10 @@
 #include "io/block_reader.h"
 #include "log/debug_log.h"
 #include "platform/private_file.h"
+#include "platform/random_letters.h"
 #include "platform/system.h"
 
-#include <random>
-#include <string_view>
-
 namespace intake {
-namespace {
-
-std::string random_letters(std::size_t count) {
-  static constexpr std::string_view alphabet =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::random_device entropy;
-  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
-  std::string letters;
-  for (std::size_t i = 0; i < count; ++i) letters += alphabet[pick(entropy)];
-  return letters;
-}
-
-} // namespace
 
 std::string spool_template_name(const std::string &work_directory, const std::string &letters) {
   return work_directory + "/tidewharf" + letters;
@@ -37,7 +22,7 @@ SpoolFile create_spool_file(const std::string &work_directory) {
     platform::make_directory(kDefaultWorkDirectory);
     directory = kDefaultWorkDirectory;
   }
-  SpoolFile spool{spool_template_name(directory, random_letters(6))};
+  SpoolFile spool{spool_template_name(directory, platform::random_letters(6))};
   spool.file = platform::create_private_file(spool.name);
   if (spool.file == nullptr) {
     spool.name = spool_fallback_name(directory, platform::process_id());

@@ -17,12 +17,13 @@ struct CacheRead {
 };
 
 // A cache in a place others may reach is refused, as a password file is:
-// its tokens would be theirs. A link another user made is passed over, and
-// the rename that writes the cache replaces the link, never its target.
+// its tokens would be theirs. A link another user made, or a cache the
+// caller may not open (another account's run left it), is passed over: the
+// rename that writes the cache replaces the name, never the file behind it.
 CacheRead read_cache(const std::string &path) {
   const platform::FileText file =
       platform::read_regular_file(path, platform::Contents::token_cache);
-  if (file.missing || file.standing == platform::Standing::foreign_link) return {};
+  if (file.missing || file.denied || file.standing == platform::Standing::foreign_link) return {};
   if (!file.error.empty())
     return {{}, "Token cache: cannot read " + path + " (" + file.error + ")"};
   if (file.standing != platform::Standing::trusted) {
@@ -31,6 +32,9 @@ CacheRead read_cache(const std::string &path) {
   std::string fault = config::exposure_fault(file.exposure, path);
   if (!fault.empty()) return {{}, "Token cache: " + fault};
   if (file.text.size() > platform::kSettingsLimit) return {};
+  // Another file of the caller's named as the cache is refused, never
+  // replaced: the cache would overwrite it.
+  if (!could_be_cache(file.text)) return {{}, "Token cache: " + path + " is not a token cache"};
   return {parse_cache_record(file.text), {}};
 }
 

@@ -1,5 +1,6 @@
 #include "oauth/token_answer.h"
 
+#include "smtp/redaction.h"
 #include "text/ascii.h"
 
 #include <nlohmann/json.hpp>
@@ -15,11 +16,12 @@ using nlohmann::json;
 /// The most of an error code or description shown.
 constexpr std::size_t kLongestErrorText = 300;
 
-// `text` without control bytes, cut to kLongestErrorText bytes, never
-// inside a UTF-8 sequence.
-std::string shown(std::string_view text) {
+// `text` with every one of `secrets` hidden, without control bytes, cut to
+// kLongestErrorText bytes, never inside a UTF-8 sequence. The secrets go
+// first: a cut could leave part of one.
+std::string shown(const std::string &text, const std::vector<std::string> &secrets) {
   std::string kept;
-  for (char c : text) {
+  for (char c : smtp::hide_secrets(text, secrets)) {
     if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) kept += c;
   }
   if (kept.size() <= kLongestErrorText) return kept;
@@ -37,12 +39,15 @@ const std::string *string_member(const json &object, const char *name) {
                                                        : nullptr;
 }
 
-// RFC 6749 5.2: "error", with "error_description" to help the developer.
-std::string refusal(int status, const json &answer, const std::string &error) {
-  std::string words = shown(error);
+// RFC 6749 5.2: "error", with "error_description" to help the developer,
+// which may quote the request and its secrets.
+std::string refusal(int status, const json &answer, const std::string &error,
+                    const std::vector<std::string> &secrets) {
+  std::string words = shown(error, secrets);
   if (words.empty()) words = "HTTP " + std::to_string(status);
   if (const std::string *description = string_member(answer, "error_description")) {
-    const std::string line = shown(description->substr(0, description->find_first_of("\r\n")));
+    const std::string line =
+        shown(description->substr(0, description->find_first_of("\r\n")), secrets);
     if (!line.empty()) words += ": " + line;
   }
   return words;
@@ -90,12 +95,13 @@ bool usable_token(std::string_view token) {
          std::all_of(token.begin(), token.end(), [](char c) { return c >= 0x21 && c <= 0x7E; });
 }
 
-TokenAnswer parse_token_answer(int status, std::string_view body) {
+TokenAnswer parse_token_answer(int status, std::string_view body,
+                               const std::vector<std::string> &secrets) {
   const json answer = json::parse(body, nullptr, false);
   if (answer.is_discarded() || !answer.is_object()) return failed(status, "not JSON");
   if (const std::string *error = string_member(answer, "error")) {
     TokenAnswer refused;
-    refused.failure = refusal(status, answer, *error);
+    refused.failure = refusal(status, answer, *error, secrets);
     return refused;
   }
   if (status != 200) return failed(status, "neither token nor error");

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace oauth {
 
@@ -24,7 +25,8 @@ struct TokenAnswer {
   /// Seconds the token lives: a non-negative integer (a number, 1e4 and
   /// 3599.0 included, or a string of digits as some providers send), at
   /// most kLongestLifetime; 0 when absent or not such a number: then the
-  /// token is not kept for later.
+  /// token is never taken from the cache (its record is still written, for
+  /// the refresh token the provider may have rotated with it).
   std::int64_t expires_in = 0;
   std::string refresh_token; ///< a rotated refresh token; empty when none came
   /// Why no token, in words for "Token request to HOST failed: REASON";
@@ -35,13 +37,15 @@ struct TokenAnswer {
 /// Judges the answer: HTTP `status` with `body`.
 /// - A JSON object with a string `error` (any status): "ERROR: DESCRIPTION",
 ///   DESCRIPTION the first line of `error_description` (just "ERROR" when it
-///   has none), each cut to 300 bytes and every control byte dropped; an
+///   has none), each with every one of `secrets` (the longest first) shown
+///   as "<hidden>", every control byte dropped, then cut to 300 bytes; an
 ///   empty ERROR reads "HTTP STATUS".
 /// - Status 200 with a JSON object whose `access_token` is a string that is
 ///   a usable_token: the token; `refresh_token` likewise or ignored.
 /// - Otherwise: "HTTP STATUS" and a reason: "HTTP 500, not JSON", "HTTP
 ///   200, no access_token", "HTTP 200, access_token not usable", "HTTP 503,
 ///   neither token nor error".
-TokenAnswer parse_token_answer(int status, std::string_view body);
+TokenAnswer parse_token_answer(int status, std::string_view body,
+                               const std::vector<std::string> &secrets);
 
 } // namespace oauth

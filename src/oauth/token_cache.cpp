@@ -77,6 +77,10 @@ std::optional<CachedToken> parse_cache_record(std::string_view text) {
   return token;
 }
 
+bool could_be_cache(std::string_view text) {
+  return text.empty() || json::parse(text, nullptr, false).is_object();
+}
+
 bool minted_for(const CachedToken &token, const Grant &grant, const std::string &user,
                 const std::string &secret) {
   // A client credentials grant's secret may change without a new token

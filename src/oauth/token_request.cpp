@@ -7,12 +7,15 @@
 #include "platform/deadline.h"
 #include "platform/tls.h"
 #include "platform/tls_common.h"
+#include "smtp/redaction.h"
 #include "smtp/socket_errors.h"
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace oauth {
 namespace {
@@ -107,6 +110,15 @@ const char *grant_name(GrantType type) {
   return type == GrantType::client_credentials ? "client_credentials" : "refresh_token";
 }
 
+// Each secret the request carries, as it is and as the form encodes it, the
+// longest first: an endpoint or a proxy may quote the request in its answer.
+std::vector<std::string> sent_secrets(const Grant &grant, const std::string &secret) {
+  std::vector<std::string> forms = {secret, form_encoded(secret), grant.client_secret,
+                                    form_encoded(grant.client_secret)};
+  std::ranges::sort(forms, std::greater{}, &std::string::size);
+  return forms;
+}
+
 } // namespace
 
 smtp::Connected connect_for_token(std::string &host, int port) {
@@ -125,11 +137,15 @@ TokenAnswer request_token(const Grant &grant, const std::string &secret,
   const std::optional<Endpoint> proxy = parse_proxy(grant.proxy);
   logs::debug_log("Token request: POST " + grant.token_url + " (grant " + grant_name(grant.type) +
                   (proxy ? ", through the proxy " + grant.proxy : std::string()) + ")\n");
+  const std::vector<std::string> secrets = sent_secrets(grant, secret);
   TokenAnswer answer;
-  auto failed = [&](const std::string &reason) {
-    answer.failure = "Token request to " + endpoint.host + " failed: " + reason;
+  auto told = [&](const std::string &failure) {
+    answer.failure = smtp::hide_secrets(failure, secrets);
     logs::debug_log(answer.failure + "\n");
     return answer;
+  };
+  auto failed = [&](const std::string &reason) {
+    return told("Token request to " + endpoint.host + " failed: " + reason);
   };
   Exchange exchange = connected_to(proxy ? *proxy : endpoint, connect);
   if (!exchange.stream) return failed(exchange.failure);
@@ -139,18 +155,14 @@ TokenAnswer request_token(const Grant &grant, const std::string &secret,
   }
   platform::TlsStart tls = platform::start_tls(std::move(exchange.stream), endpoint.host, {},
                                                platform::milliseconds_left(deadline));
-  if (!tls.stream) {
-    answer.failure = "TLS with " + endpoint.host + " failed: " + tls.failure;
-    logs::debug_log(answer.failure + "\n");
-    return answer;
-  }
+  if (!tls.stream) return told("TLS with " + endpoint.host + " failed: " + tls.failure);
   if (!sent(*tls.stream, request_text(endpoint, token_request_body(grant, secret)), deadline)) {
     return failed("the connection was lost");
   }
   HttpReader reader;
   std::string fault = read_answer(*tls.stream, reader, deadline);
   if (!fault.empty()) return failed(fault);
-  answer = parse_token_answer(reader.status, reader.body);
+  answer = parse_token_answer(reader.status, reader.body, secrets);
   logs::debug_log("Token answer: HTTP " + std::to_string(reader.status) +
                   (answer.failure.empty()
                        ? ", a token for " + std::to_string(answer.expires_in) + " seconds\n"

@@ -26,7 +26,9 @@ smtp::Connected connect_for_token(std::string &host, int port);
 /// it, else "Token request to HOST failed: REASON", REASON the answer's
 /// own (see parse_token_answer) or "no connection to HOST:PORT (WORDS)",
 /// "the proxy HOST:PORT answered: LINE", "no answer within 30 seconds",
-/// "the connection was lost", or the HTTP reader's words. The debug log
+/// "the connection was lost", or the HTTP reader's words; `secret` and the
+/// grant's client secret, as they are or form-encoded, show in it as
+/// "<hidden>" (an endpoint may quote the request). The debug log
 /// shows the URL, the grant, the answer's status and the token's lifetime,
 /// never a secret or a token.
 TokenAnswer request_token(const Grant &grant, const std::string &secret,

@@ -91,6 +91,8 @@ struct FileText {
   /// Why it was not read, in words ("No such file or directory"); empty when read.
   std::string error;
   bool missing = false; ///< nothing exists at that path
+  /// The caller may not open it (EACCES; on Windows ERROR_ACCESS_DENIED).
+  bool denied = false;
   /// As the opened file itself tells (never a second look by name); when
   /// not owner_only, a secret's text is left unread.
   Exposure exposure = Exposure::owner_only;

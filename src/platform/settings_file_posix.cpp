@@ -1,5 +1,7 @@
 #include "platform/settings_file.h"
 
+#include "platform/random_letters.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -23,6 +25,7 @@ FileText failed(int error_number) {
   FileText file;
   file.error = std::strerror(error_number);
   file.missing = error_number == ENOENT || error_number == ENOTDIR;
+  file.denied = error_number == EACCES;
   return file;
 }
 
@@ -178,14 +181,12 @@ std::string replace_private_file(const std::string &path, std::string_view text)
   const Parts parts = parts_of(path);
   const int folder = open(parts.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (folder < 0) return std::strerror(errno);
-  // A name of this process alone; one left by an ended run of the same
-  // process number is taken over.
-  const std::string fresh = "." + parts.name + "." + std::to_string(getpid()) + ".new";
-  constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  int fd = openat(folder, fresh.c_str(), kCreate, 0600);
-  if (fd < 0 && errno == EEXIST && unlinkat(folder, fresh.c_str(), 0) == 0) {
-    fd = openat(folder, fresh.c_str(), kCreate, 0600);
-  }
+  // A name of this run alone: runs in other PID namespaces that share the
+  // folder may have the same process number.
+  const std::string fresh =
+      "." + parts.name + "." + std::to_string(getpid()) + "." + random_letters(6) + ".new";
+  const int fd =
+      openat(folder, fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   int error = fd < 0 ? errno : 0;
   while (error == 0 && !text.empty()) {
     const ssize_t count = write(fd, text.data(), text.size());

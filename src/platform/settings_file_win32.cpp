@@ -1,4 +1,5 @@
 #include "platform/owner_only_win32.h"
+#include "platform/random_letters.h"
 #include "platform/secret_access_win32.h"
 #include "platform/settings_file.h"
 #include "platform/text_win32.h"
@@ -24,6 +25,7 @@ FileText failed(DWORD code) {
   FileText file;
   file.error = error_words(code);
   file.missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+  file.denied = code == ERROR_ACCESS_DENIED;
   return file;
 }
 
@@ -197,21 +199,13 @@ FileText read_regular_file(const std::string &path, Contents contents) {
 std::string replace_private_file(const std::string &path, std::string_view text) {
   OwnerOnlySecurity security;
   if (security.attributes() == nullptr) return error_words(GetLastError());
-  // A name of this process alone, beside the file: MoveFileEx renames
-  // within one volume.
-  const std::wstring fresh =
-      openable_path(path + "." + std::to_string(GetCurrentProcessId()) + ".new");
-  // CREATE_NEW never opens what is there, a link least of all; one left by
-  // an ended run of the same process number is removed first.
-  auto create = [&] {
-    return CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, security.attributes(), CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-  };
-  HANDLE handle = create();
-  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
-      DeleteFileW(fresh.c_str())) {
-    handle = create();
-  }
+  // A name of this run alone, beside the file: MoveFileEx renames within
+  // one volume.
+  const std::wstring fresh = openable_path(path + "." + std::to_string(GetCurrentProcessId()) +
+                                           "." + random_letters(6) + ".new");
+  // CREATE_NEW never opens what is there, a link least of all.
+  HANDLE handle = CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, security.attributes(), CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return error_words(GetLastError());
   DWORD error = ERROR_SUCCESS;
   while (error == ERROR_SUCCESS && !text.empty()) {

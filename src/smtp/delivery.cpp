@@ -50,7 +50,9 @@ bool send_message(Client &client, const DeliveryRequest &request, Handover &hand
 
 bool run_dialogue(Client &client, const DeliveryRequest &request, Handover &handover) {
   const TimeLimits &limits = client.limits;
-  Opening opening = open_submission(client, request.helo_argument, request.submission);
+  // A secret renewed in the login is this run's alone: it connects once.
+  Submission submission = request.submission;
+  Opening opening = open_submission(client, request.helo_argument, submission);
   if (!judged(client, std::move(opening.outcome), Step::helo, Check::refusal)) return false;
   // RFC 6152: 8-bit text is declared where the server can take it; to one
   // that cannot, it goes as it always has.

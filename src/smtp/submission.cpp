@@ -8,6 +8,10 @@ namespace {
 
 Outcome failed(Fault fault, std::string detail = {}) { return {fault, {}, std::move(detail), 0}; }
 
+// RFC 4954 6: "Authentication credentials invalid". Any other refusal (454
+// a temporary failure, 421 the server closing) says nothing of the token.
+constexpr int kCredentialsInvalid = 535;
+
 // The server's refusal of a step the dialogue cannot go on without, after
 // which it is left with QUIT.
 Opening quit_with(Client &client, Outcome outcome, Capabilities offered = {}) {
@@ -51,7 +55,7 @@ Outcome open_connection(Client &client, const std::string &host, int port,
                       submission.tls_ca_file);
 }
 
-Opening open_submission(Client &client, const std::string &argument, const Submission &submission) {
+Opening open_submission(Client &client, const std::string &argument, Submission &submission) {
   if (!extended(submission)) {
     return {command(client, "HELO " + argument + "\r\n", client.limits.reply), {}};
   }
@@ -71,16 +75,19 @@ Opening open_submission(Client &client, const std::string &argument, const Submi
     return quit_with(client, std::move(none_usable), std::move(greeted.offered));
   }
   Outcome login = log_in(client, *mechanism, submission.user, submission.secret);
-  if (login.fault == Fault::login_refused && submission.renew_secret) {
+  if (login.fault == Fault::login_refused && login.reply.code == kCredentialsInvalid &&
+      submission.renew_secret) {
     // RFC 4954 4: a failed AUTH may be followed by another. A kept token the
     // server no longer takes (revoked, or its lifetime cut short) is
-    // replaced once, in this same session.
+    // replaced once, in this same session, and for the later connections of
+    // a "-bs" session.
     std::string fresh;
     Outcome renewed = submission.renew_secret(fresh);
     if (renewed.fault != Fault::none) {
       return quit_with(client, std::move(renewed), std::move(greeted.offered));
     }
-    login = log_in(client, *mechanism, submission.user, fresh);
+    submission.secret = std::move(fresh);
+    login = log_in(client, *mechanism, submission.user, submission.secret);
   }
   if (login.fault == Fault::login_refused) {
     return quit_with(client, std::move(login), std::move(greeted.offered));

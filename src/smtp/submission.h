@@ -24,8 +24,8 @@ struct Submission {
   std::string user;        ///< empty: no login
   std::string secret;      ///< the password, or the access token for XOAUTH2
   AuthMethod auth = AuthMethod::offered;
-  /// Set when the secret is a token kept from an earlier run, which the
-  /// server may no longer take: puts a fresh one in its argument, or
+  /// Set when the secret is a token the server may no longer take (one
+  /// kept from an earlier run): puts a fresh one in its argument, or
   /// returns why there is none (Fault::no_secret).
   std::function<Outcome(std::string &fresh)> renew_secret;
 };
@@ -53,12 +53,13 @@ Outcome open_connection(Client &client, const std::string &host, int port,
 /// 5321 4.1.1.1), its reply for the caller to judge. Else EHLO; with
 /// STARTTLS, STARTTLS, the handshake and EHLO again (RFC 3207 4.2: what was
 /// offered before is forgotten); then the login when a user is given (a
-/// login without TLS only to a loopback address), once more with a renewed
-/// secret when the server refuses one that can be renewed. Nothing is ever sent in
-/// clear text that was meant for TLS. Faults: as command(), and
+/// login without TLS only to a loopback address); when the server refuses
+/// with 535 a secret that can be renewed, once more with the renewed one,
+/// which becomes `submission`'s secret. Nothing is ever sent in clear text
+/// that was meant for TLS. Faults: as command(), and
 /// ehlo_refused, tls_failed, no_starttls, login_without_tls,
 /// no_login_method, login_refused, no_secret; QUIT has then gone where the server can
 /// still read it.
-Opening open_submission(Client &client, const std::string &argument, const Submission &submission);
+Opening open_submission(Client &client, const std::string &argument, Submission &submission);
 
 } // namespace smtp

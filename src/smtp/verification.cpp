@@ -107,7 +107,9 @@ bool verify(Client &client, const VerificationRequest &request) {
   const bool tls_before = client.tls.has_value();
   if (tls_before) logs::report(tls_lines(*client.tls, request.now));
   if (!judged(client, std::move(greeting), Step::greeting, Check::none)) return false;
-  Opening opening = open_submission(client, request.helo_argument, request.submission);
+  // A secret renewed in the login is this run's alone: it connects once.
+  Submission submission = request.submission;
+  Opening opening = open_submission(client, request.helo_argument, submission);
   if (!tls_before && client.tls) logs::report(tls_lines(*client.tls, request.now));
   if (!opening.offered.extensions.empty()) logs::report(offers_line(opening.offered.extensions));
   report_login(request.submission, opening);

@@ -16,6 +16,7 @@ repeated. An answer is a dict whose "kind" is
     a new refresh token: each request must then carry the latest one;
   - "invalid_client": Microsoft's 401 for a wrong client secret (AADSTS7000215);
   - "invalid_grant": Google's 400 for a refresh token it no longer takes;
+  - "echo": 400 invalid_request, its description quoting the request's body;
   - "html_500": a server error page;
   - "huge": 200 with a body of 10 MB;
   - "silent": no answer, the connection held open until stop();
@@ -191,6 +192,10 @@ class TokenEndpoint:
                 "error_uri": "https://login.microsoftonline.com/error?code=7000215"}, chunked)
         if kind == "invalid_grant":
             return json_answer(400, "Bad Request", {"error": "invalid_grant", "error_description": "Bad Request"},
+                               chunked)
+        if kind == "echo":
+            return json_answer(400, "Bad Request", {"error": "invalid_request",
+                                                    "error_description": "Cannot parse " + body.decode("latin-1")},
                                chunked)
         if kind == "html_500":
             return response(500, "Internal Server Error", ["Content-Type: text/html; charset=utf-8"],

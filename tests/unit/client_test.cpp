@@ -282,6 +282,13 @@ TEST(OpenSubmission, StopsBeforeAnythingGoesThatShouldNot) {
        {{"EHLO", {{xoauth2_ehlo}}}, {"AUTH", {{"535 5.7.3 no\r\n"}, {"535 5.7.3 no\r\n"}}}},
        Fault::login_refused,
        "EHLO me\r\n" + kept_auth + fresh_auth + "QUIT\r\n"},
+      // RFC 4954 6: only 535 says the credentials are bad.
+      {"a kept token met with 454 is not renewed",
+       kept,
+       true,
+       {{"EHLO", {{xoauth2_ehlo}}}, {"AUTH", {{"454 4.7.0 try later\r\n"}}}},
+       Fault::login_refused,
+       "EHLO me\r\n" + kept_auth + "QUIT\r\n"},
       {"no fresh token to be had is left with QUIT",
        unrenewable,
        true,
@@ -303,7 +310,8 @@ TEST(OpenSubmission, StopsBeforeAnythingGoesThatShouldNot) {
     Client client = server.client();
     ASSERT_EQ(open_session(client, "mx", 25, false, "").fault, Fault::none);
     client.address = platform::numeric_ipv4(row.loopback ? "127.0.0.1" : "192.0.2.1");
-    EXPECT_EQ(open_submission(client, "me", row.submission).outcome.fault, row.fault);
+    Submission submission = row.submission;
+    EXPECT_EQ(open_submission(client, "me", submission).outcome.fault, row.fault);
     EXPECT_EQ(server.raw(), row.sent);
   }
 }
@@ -353,9 +361,8 @@ TEST(LogIn, NoReplyShowsAnyFormOfTheSecret) {
     Client client = server.client();
     ASSERT_EQ(open_session(client, "mx", 25, false, "").fault, Fault::none);
     client.address = platform::numeric_ipv4("127.0.0.1");
-    const Outcome login =
-        open_submission(client, "me", {TlsMode::off, "", user, secret, row.auth, row.renew_secret})
-            .outcome;
+    Submission submission{TlsMode::off, "", user, secret, row.auth, row.renew_secret};
+    const Outcome login = open_submission(client, "me", submission).outcome;
     ASSERT_EQ(login.fault, Fault::login_refused);
     const std::string shown = fault_text(client, login) + login.reply.text;
     EXPECT_NE(shown.find("<hidden>"), std::string::npos) << shown;

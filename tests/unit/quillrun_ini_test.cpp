@@ -258,6 +258,16 @@ TEST(ParseQuillrunIni, TheOauth2KeysMakeAGrantOnlyWhenTheyFitTogether) {
        base + "oauth2_grant client_credentials\noauth2_tenant t\noauth2_client_id c\n"
               "oauth2_client_secret x\n",
        "6: oauth2_client_secret is for the refresh_token grant"},
+      {"the cache where the client secret is read",
+       base + "oauth2_grant client_credentials\noauth2_tenant t\noauth2_client_id c\n"
+              "oauth2_token_cache /etc/s\n",
+       "6: oauth2_token_cache must name another file than password_file"},
+      {"the cache in place of quillrun.ini",
+       base +
+           "oauth2_grant client_credentials\noauth2_tenant t\noauth2_client_id c\n"
+           "oauth2_token_cache " +
+           std::string(kPath) + "\n",
+       "6: oauth2_token_cache must name another file than this one"},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);

@@ -3,6 +3,8 @@
 // its own failure the next message opens a new connection and goes.
 #include "smtp_server/relay.h"
 
+#include "smtp/auth.h"
+
 #include "scripted_server.h"
 #include "test_files.h"
 
@@ -185,6 +187,37 @@ TEST(Relay, BodyOf8BitsIsDeclaredWhereTheClientDidAndTheServerOffersIt) {
     const std::string raw = server.raw();
     EXPECT_EQ(raw.substr(raw.find("MAIL")), row.mail);
   }
+}
+
+// A kept token the server refused is renewed once: the session's next
+// connection logs in with the renewed one, not the refused one again.
+TEST(Relay, ARenewedTokenServesTheSessionsNextConnection) {
+  smtp::Submission kept{smtp::TlsMode::off, "", "u", "kept", smtp::AuthMethod::xoauth2, {}};
+  kept.renew_secret = [](std::string &fresh) {
+    fresh = "fresh";
+    return smtp::Outcome{};
+  };
+  const unit::Script first = unit::script_with({{"EHLO", {{"250-mx\r\n250 AUTH XOAUTH2\r\n"}}},
+                                                {"AUTH", {{"535 5.7.8 no\r\n"}, {"235 ok\r\n"}}},
+                                                {"MAIL", {{"hello there\r\n"}}}});
+  unit::Script next = first;
+  next["AUTH"] = {{"235 ok\r\n"}};
+  next["MAIL"] = {{"250 ok\r\n"}};
+  unit::ScriptedServer server{{first, next}};
+  server.address = platform::numeric_ipv4("127.0.0.1");
+  Relay relay{.server_host = "mail.example",
+              .port = 25,
+              .submission = kept,
+              .unusable = {},
+              .client = server.client(),
+              .offered = {}};
+  EXPECT_FALSE(positive(relayed(relay, Step::mail, "")));
+  EXPECT_TRUE(positive(relayed(relay, Step::mail, "")));
+  ASSERT_EQ(server.connections.size(), 2u);
+  EXPECT_EQ(server.connections.back()->raw, "EHLO example.net\r\nAUTH XOAUTH2 " +
+                                                smtp::base64("user=u\x01"
+                                                             "auth=Bearer fresh\x01\x01") +
+                                                "\r\nMAIL FROM:<s@example.net>\r\n");
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include "platform/settings_file.h"
 #include "text/utf8.h"
 
+#include "platform/system.h"
+
 #include "test_files.h"
 
 #include <gtest/gtest.h>
@@ -80,6 +82,17 @@ TEST(ReplacePrivateFile, PutsTheTextInPlaceWholeForTheCallerAloneAndLeavesNothin
               2);
   }
   EXPECT_NE(replace_private_file(scratch.file("no-such-folder/token"), "x"), "");
+  // Another run's new file under this run's process number (a run in
+  // another PID namespace) is left alone.
+  const std::string pid = std::to_string(process_id());
+#ifdef _WIN32
+  const std::string theirs = cache + "." + pid + ".new";
+#else
+  const std::string theirs = scratch.file(".token." + pid + ".new");
+#endif
+  unit::write_file(theirs, "another run's record");
+  ASSERT_EQ(replace_private_file(cache, "{\"record\":2}"), "");
+  EXPECT_EQ(unit::read_file(theirs), "another run's record");
 }
 
 #ifndef _WIN32

@@ -16,6 +16,9 @@ const std::string kMicrosoftRefusal =
     R"("error_codes":[7000215],"timestamp":"2026-12-09 10:00:00Z","trace_id":"0a1b",)"
     R"("correlation_id":"2c3d","error_uri":"https://login.microsoftonline.com/error?code=7000215"})";
 
+// The client secret the request carried, form-encoded and as it is.
+const std::vector<std::string> kSecrets = {"Qx8%7EZr.Pq3", "Qx8~Zr.Pq3"};
+
 std::string repeated(const std::string &text, int times) {
   std::string all;
   for (int i = 0; i < times; ++i) all += text;
@@ -70,6 +73,13 @@ TEST(ParseTokenAnswer, ATokenFromAn200AnswerAndTheReasonOtherwise) {
       {"a long description cut before a UTF-8 sequence", 400,
        R"({"error":"e","error_description":"a)" + repeated("\xC3\xA9", 150) + R"("})", "", "",
        "e: a" + repeated("\xC3\xA9", 149)},
+      // An endpoint may quote the request: its secrets are hidden before the cut.
+      {"the request's form quoted", 400,
+       R"({"error":"invalid_request","error_description":"bad form: client_secret=Qx8%7EZr.Pq3"})",
+       "", "", "invalid_request: bad form: client_secret=<hidden>"},
+      {"a secret across the cut", 400,
+       R"({"error":"e","error_description":")" + std::string(295, 'x') + R"(Qx8~Zr.Pq3"})", "", "",
+       "e: " + std::string(295, 'x') + "<hidd"},
       {"an error not a string", 400, R"({"error":1})", "", "", "HTTP 400, neither token nor error"},
       {"a 503 without error", 503, R"({"message":"try later"})", "", "",
        "HTTP 503, neither token nor error"},
@@ -99,7 +109,7 @@ TEST(ParseTokenAnswer, ATokenFromAn200AnswerAndTheReasonOtherwise) {
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    const TokenAnswer answer = parse_token_answer(row.status, row.body);
+    const TokenAnswer answer = parse_token_answer(row.status, row.body, kSecrets);
     EXPECT_EQ(answer.access_token, row.token);
     EXPECT_EQ(answer.refresh_token, row.refresh_token);
     EXPECT_EQ(answer.failure, row.failure);
@@ -137,7 +147,7 @@ TEST(ParseTokenAnswer, ExpiresInANonNegativeIntegerUpToAYear) {
     const std::string body = row.expires_in.empty()
                                  ? R"({"access_token":"t"})"
                                  : R"({"access_token":"t","expires_in":)" + row.expires_in + "}";
-    const TokenAnswer answer = parse_token_answer(200, body);
+    const TokenAnswer answer = parse_token_answer(200, body, {});
     EXPECT_EQ(answer.access_token, "t");
     EXPECT_EQ(answer.expires_in, row.seconds);
   }

@@ -90,6 +90,22 @@ TEST(ParseCacheRecord, NothingFromARecordWithAFieldMissingOrOfTheWrongKind) {
   }
 }
 
+TEST(CouldBeCache, NothingOrAJsonObjectElseAnotherFileNeverReplaced) {
+  const std::vector<std::pair<std::string, bool>> rows = {
+      {"", true},
+      {cache_record(a_token()), true},
+      {"{\"settings\":\"of another version\"}", true},
+      {"Qx8~Zr.Pq3_kLm-9vWs7\n", false},
+      {"user box@example.com\noauth2_grant client_credentials\n", false},
+      {"[]", false},
+      {"{\"token\":\"cut sh", false},
+  };
+  for (const auto &[text, cache] : rows) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(could_be_cache(text), cache);
+  }
+}
+
 TEST(MintedFor, TheSameEndpointClientScopeUserAndForARefreshGrantItsRefreshToken) {
   const CachedToken token = a_token();
   Grant grant;
