@@ -162,7 +162,7 @@ TEST(Relay, BodyOf8BitsIsDeclaredWhereTheClientDidAndTheServerOffersIt) {
     bool declared;
     std::string mail;
   };
-  const smtp::Submission login{smtp::TlsMode::off, "", "u", "pw", smtp::AuthMethod::plain, {}};
+  const smtp::Submission login{smtp::TlsMode::off, {}, "u", "pw", smtp::AuthMethod::plain, {}};
   const std::string offered = "250-mx\r\n250-8BITMIME\r\n250 AUTH PLAIN\r\n";
   const std::vector<BodyRow> rows = {
       {"declared and offered", login, offered, true, "MAIL FROM:<s@example.net> BODY=8BITMIME\r\n"},
