@@ -133,7 +133,7 @@ constexpr Key kKeys[] = {
      }},
     {"tls_ca_file", platform::kLongestPath,
      [](std::string_view value, QuillrunIni &ini) {
-       ini.submission.tls_ca_file = value;
+       ini.submission.tls_ca_file.path = value;
        return std::string();
      }},
     {"user", kLongestUser,

@@ -1,5 +1,6 @@
 #include "main/surroundings.h"
 
+#include "config/ca_file.h"
 #include "config/secret.h"
 #include "intake/sender.h"
 #include "oauth/access_token.h"
@@ -37,6 +38,12 @@ SubmissionSetup submission_setup(const Surroundings &around) {
   const config::IniRead &read = around.quillrun_ini;
   if (!read.failure.empty()) return {{}, {smtp::Fault::unusable_settings, {}, read.failure, 0}};
   SubmissionSetup setup{read.ini.submission, {}};
+  // The CA decides which server the secret goes to: judged before the
+  // secret is read or a token minted with it.
+  if (setup.submission.tls != smtp::TlsMode::off) {
+    std::string fault = config::read_ca_file(setup.submission.tls_ca_file);
+    if (!fault.empty()) return {{}, {smtp::Fault::unusable_settings, {}, std::move(fault), 0}};
+  }
   const std::string &user = setup.submission.user;
   if (user.empty()) return setup;
   config::SecretRead secret = config::read_secret(read.ini);

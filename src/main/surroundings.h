@@ -1,6 +1,7 @@
 // What a delivery run or a "-bs" session takes from outside its command line:
 // the mail server's configuration file and quillrun.ini, each read once, the
-// login's secret, and the machine's host name, asked for once when needed.
+// CA file and the login's secret, and the machine's host name, asked for
+// once when needed.
 #pragma once
 
 #include "config/mail_server_config.h"
@@ -40,8 +41,10 @@ struct SubmissionSetup {
   smtp::Outcome unusable;
 };
 
-/// The submission quillrun.ini asks for: its TLS and login, the secret read
-/// ("No password for USER: REASON" when it cannot be), or the file's fault.
+/// The submission quillrun.ini asks for: its TLS with the text of its
+/// `tls_ca_file` (config::read_ca_file), and its login, the secret read
+/// ("No password for USER: REASON" when it cannot be); or the fault of
+/// quillrun.ini or of its `tls_ca_file`.
 SubmissionSetup submission_setup(const Surroundings &around);
 
 } // namespace invocation

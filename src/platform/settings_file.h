@@ -1,14 +1,15 @@
 // The files quillrun reads by name, at the level of the operating system:
-// the mail server's configuration, quillrun.ini, the secret file it names,
-// and the token cache, which it also writes.
+// the mail server's configuration, quillrun.ini, the secret file and the CA
+// file it names, and the token cache, which it also writes.
 // Each is opened once and never waited on (a FIFO or device in its place
 // would hold the run for ever), and only a regular file is read.
 //
 // The mail server's file is read whole, through any link, as its own tools
 // read it. quillrun.ini and the secret file may run commands or log in as
-// the caller, so they are judged on the opened file itself: whoever may
-// have written them must be the caller or an administrator, and a link in
-// their place is followed only when the caller or an administrator made it.
+// the caller, and the CA file decides which server the login goes to, so
+// they are judged on the opened file itself: whoever may have written them
+// must be the caller or an administrator, and a link in their place is
+// followed only when the caller or an administrator made it.
 // On Linux the folder each name is looked up in counts too (it is opened
 // first and the name looked up in that very folder); the folders above it
 // are not judged.
@@ -53,10 +54,14 @@ enum class Contents {
   settings,             ///< quillrun.ini: judged, at most kSettingsLimit bytes
   secret,               ///< a secret file: judged, and unread once others may reach it
   token_cache,          ///< the token cache: as a secret, at most kSettingsLimit bytes
+  certificates,         ///< the tls_ca_file: judged as settings, at most kCertificatesLimit bytes
 };
 
 /// The most quillrun.ini may hold.
 inline constexpr std::size_t kSettingsLimit = 64 * 1024;
+/// The most the tls_ca_file may hold: room for a system's whole bundle of
+/// roots (about 200 KiB), should it be named.
+inline constexpr std::size_t kCertificatesLimit = 1024 * 1024;
 /// The most a secret may hold, from a file or any other source: room for
 /// any provider's access token.
 inline constexpr std::size_t kSecretLimit = 16 * 1024;
@@ -69,12 +74,13 @@ inline constexpr std::size_t read_limit(Contents contents) {
     return kSettingsLimit + 1;
   }
   if (contents == Contents::secret) return utf8::kByteOrderMark.size() + kSecretLimit + 1;
+  if (contents == Contents::certificates) return kCertificatesLimit + 1;
   return SIZE_MAX;
 }
 
-/// Why quillrun.ini or a secret file may not be trusted: someone but the
-/// caller or an administrator (root; on Windows SYSTEM or Administrators)
-/// may have put its text there. The first fault found is told.
+/// Why quillrun.ini, a secret file or the CA file may not be trusted:
+/// someone but the caller or an administrator (root; on Windows SYSTEM or
+/// Administrators) may have put its text there. The first fault found is told.
 enum class Standing {
   trusted,
   foreign_link,      ///< the name is a link another user made; it is not followed

@@ -9,6 +9,7 @@
 
 #include <glob.h>
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
@@ -310,14 +311,34 @@ bool holds_hash_links(const std::string &directory) {
   return any;
 }
 
-// The roots: only the certificates of `ca_file`; else the system's, looked
-// up by subject hash in its certificate directory as a chain needs one,
-// not its whole bundle decoded at every start. The bundle is read when
-// SSL_CERT_FILE names one, or when the directory has no hash links.
-bool trust(SSL_CTX *context, const std::string &ca_file) {
-  if (!ca_file.empty()) {
-    return SSL_CTX_load_verify_locations(context, ca_file.c_str(), nullptr) == 1;
+// The certificates of `pem` added to the context's roots; false when it
+// holds none, or one that does not parse. As OpenSSL reads a CA file, but
+// from the text judged and read once, never from the name again.
+bool trust_pem(SSL_CTX *context, const std::string &pem) {
+  BIO *text = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+  if (text == nullptr) return false;
+  STACK_OF(X509_INFO) *items = PEM_X509_INFO_read_bio(text, nullptr, nullptr, nullptr);
+  BIO_free(text);
+  if (items == nullptr) return false;
+  X509_STORE *store = SSL_CTX_get_cert_store(context);
+  int added = 0;
+  bool sound = true;
+  for (int i = 0; i < sk_X509_INFO_num(items); ++i) {
+    X509 *certificate = sk_X509_INFO_value(items, i)->x509;
+    if (certificate == nullptr) continue;
+    sound = sound && X509_STORE_add_cert(store, certificate) == 1;
+    ++added;
   }
+  sk_X509_INFO_pop_free(items, X509_INFO_free);
+  return sound && added > 0;
+}
+
+// The roots: only the certificates of the CA file; else the system's,
+// looked up by subject hash in its certificate directory as a chain needs
+// one, not its whole bundle decoded at every start. The bundle is read when
+// SSL_CERT_FILE names one, or when the directory has no hash links.
+bool trust(SSL_CTX *context, const CaFile &ca_file) {
+  if (!ca_file.path.empty()) return trust_pem(context, ca_file.pem);
   const char *directory = std::getenv(X509_get_default_cert_dir_env());
   if (directory == nullptr) directory = X509_get_default_cert_dir();
   if (std::getenv(X509_get_default_cert_file_env()) != nullptr || !holds_hash_links(directory)) {
@@ -386,22 +407,22 @@ TlsFacts facts_of(SSL *ssl) {
 
 } // namespace
 
-TlsStart start_tls(std::unique_ptr<Stream> plain, const std::string &server,
-                   const std::string &ca_file, int timeout_ms) {
+TlsStart start_tls(std::unique_ptr<Stream> plain, const std::string &server, const CaFile &ca_file,
+                   int timeout_ms) {
   const Clock::time_point deadline = deadline_in(std::chrono::milliseconds(timeout_ms));
   ERR_clear_error();
   // One context for the run, its roots read once however many connections
   // it makes (a "-bs" session may open several).
   static Context context;
-  static std::string trusted_file;
-  if (!context || trusted_file != ca_file) {
+  static CaFile trusted;
+  if (!context || trusted.path != ca_file.path || trusted.pem != ca_file.pem) {
     context = client_context();
     if (!context) return failed(openssl_failure(ERR_peek_error()));
     if (!trust(context.get(), ca_file)) {
       context.reset();
-      return failed(kUnreadableCaFile + ca_file);
+      return failed(kUnreadableCaFile + ca_file.path);
     }
-    trusted_file = ca_file;
+    trusted = ca_file;
   }
 
   Connection connection;

@@ -6,8 +6,6 @@
 // Only for SECURITY_FLAG_IGNORE_UNKNOWN_CA, a flag of the SSL policy.
 #include <wininet.h>
 
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace platform {
@@ -131,21 +129,17 @@ std::int64_t expiry_of(PCCERT_CONTEXT certificate) {
 
 } // namespace
 
-CertificateStore read_ca_file(const std::string &path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return nullptr;
-  const std::string pem{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  if (file.bad()) return nullptr;
+CertificateStore read_ca_certificates(std::string_view pem) {
   CertificateStore store(
       CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
   if (!store) return nullptr;
   static constexpr std::string_view kBegin = "-----BEGIN CERTIFICATE-----";
   static constexpr std::string_view kEnd = "-----END CERTIFICATE-----";
   std::size_t found = 0;
-  for (std::size_t begin = pem.find(kBegin); begin != std::string::npos;
+  for (std::size_t begin = pem.find(kBegin); begin != std::string_view::npos;
        begin = pem.find(kBegin, begin + 1)) {
     std::size_t end = pem.find(kEnd, begin);
-    if (end == std::string::npos) return nullptr;
+    if (end == std::string_view::npos) return nullptr;
     // Base64 decodes to less than its length: room enough.
     const DWORD length = static_cast<DWORD>(end + kEnd.size() - begin);
     DWORD size = length;

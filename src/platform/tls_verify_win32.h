@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -21,9 +22,10 @@ struct CertificateStoreClose {
 };
 using CertificateStore = std::unique_ptr<void, CertificateStoreClose>;
 
-/// The certificates of the PEM file at `path` (RFC 7468) in a store of
-/// their own; nothing when the file cannot be read or holds no certificate.
-CertificateStore read_ca_file(const std::string &path);
+/// The certificates of `pem`, a CA file's text (RFC 7468), in a store of
+/// their own; nothing when it holds no certificate, or one that does not
+/// parse.
+CertificateStore read_ca_certificates(std::string_view pem);
 
 /// What is wrong with `leaf`, the certificate the server sent (the rest of
 /// its chain in leaf's store), in the words of tls_common.h; empty when

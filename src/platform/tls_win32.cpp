@@ -395,12 +395,12 @@ private:
 
 } // namespace
 
-TlsStart start_tls(std::unique_ptr<Stream> plain, const std::string &server,
-                   const std::string &ca_file, int timeout_ms) {
+TlsStart start_tls(std::unique_ptr<Stream> plain, const std::string &server, const CaFile &ca_file,
+                   int timeout_ms) {
   CertificateStore ca_store;
-  if (!ca_file.empty()) {
-    ca_store = read_ca_file(ca_file);
-    if (!ca_store) return {nullptr, kUnreadableCaFile + ca_file, {}};
+  if (!ca_file.path.empty()) {
+    ca_store = read_ca_certificates(ca_file.pem);
+    if (!ca_store) return {nullptr, kUnreadableCaFile + ca_file.path, {}};
   }
   auto session = std::make_unique<Session>();
   // RFC 6066 3: no SNI for an address.

@@ -94,7 +94,7 @@ Connected connect_within(std::string &host, int port, const TimeLimits &limits) 
 }
 
 Outcome open_session(Client &client, const std::string &host, int port, bool implicit_tls,
-                     const std::string &ca_file) {
+                     const platform::CaFile &ca_file) {
   logs::debug_log("Open socket to (" + host + ":" + std::to_string(port) + ")\n");
   client.server = host;
   client.port = port;
@@ -115,7 +115,7 @@ Outcome open_session(Client &client, const std::string &host, int port, bool imp
   return greeting;
 }
 
-Outcome start_tls(Client &client, const std::string &ca_file) {
+Outcome start_tls(Client &client, const platform::CaFile &ca_file) {
   platform::TlsStart tls = platform::start_tls(std::move(client.stream), client.server, ca_file,
                                                static_cast<int>(client.limits.reply.count()));
   client.stream = std::move(tls.stream);

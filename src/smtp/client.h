@@ -8,6 +8,7 @@
 
 #include "io/block_reader.h"
 #include "platform/stream.h"
+#include "platform/tls.h"
 #include "platform/tls_facts.h"
 #include "smtp/reply.h"
 #include "smtp/time_limits.h"
@@ -88,13 +89,13 @@ struct Outcome {
 /// "Waiting for welcome". Faults: no_connection, tls_failed, no_reply. On a
 /// fault the client has no connection.
 Outcome open_session(Client &client, const std::string &host, int port, bool implicit_tls,
-                     const std::string &ca_file);
+                     const platform::CaFile &ca_file);
 
 /// Runs the TLS handshake over the connection and verifies the server as
-/// `client.server` (platform::start_tls; `ca_file` empty: the system's
-/// roots), keeping what was agreed on in `client.tls`. Fault: tls_failed,
-/// after which there is no connection.
-Outcome start_tls(Client &client, const std::string &ca_file);
+/// `client.server` (platform::start_tls; `ca_file` naming none: the
+/// system's roots), keeping what was agreed on in `client.tls`. Fault:
+/// tls_failed, after which there is no connection.
+Outcome start_tls(Client &client, const platform::CaFile &ca_file);
 
 /// Bytes the server sent that nothing asked for: left over after the last
 /// reply, or waiting now (looked at without waiting), the secret hidden as

@@ -20,9 +20,9 @@ enum class AuthMethod { offered, plain, login, xoauth2 };
 
 struct Submission {
   TlsMode tls = TlsMode::off;
-  std::string tls_ca_file; ///< empty: the system's trusted roots
-  std::string user;        ///< empty: no login
-  std::string secret;      ///< the password, or the access token for XOAUTH2
+  platform::CaFile tls_ca_file; ///< its path empty: the system's trusted roots
+  std::string user;             ///< empty: no login
+  std::string secret;           ///< the password, or the access token for XOAUTH2
   AuthMethod auth = AuthMethod::offered;
   /// Set when the secret is a token the server may no longer take (one
   /// kept from an earlier run): puts a fresh one in its argument, or

@@ -198,6 +198,8 @@ ROWS = {
         case(STARTTLS_SETTINGS + [f"tls_ca_file {PRIVATE_CA}"], leaf="other"), AUTH_PLAIN, [b"PLAIN", USER]),
     "tls_ca_file_replaces_the_system_roots": refused(
         case(STARTTLS_SETTINGS + [f"tls_ca_file {PRIVATE_CA}"]), TLS_FAILED + b"certificate not trusted\n"),
+    "tls_ca_file_missing_fails_the_handshake": refused(
+        case(STARTTLS_SETTINGS + ["tls_ca_file missing.pem"]), TLS_FAILED + b"cannot read CA file missing.pem\n"),
 
     # The certificate refused, the message never sent.
     "untrusted_leaf_alone": refused(case(STARTTLS_SETTINGS, leaf="other"), TLS_FAILED + b"certificate not trusted\n"),
@@ -335,11 +337,19 @@ if not WRAPPED:
 # as the caller: refused, with the command that mends them.
 # Wine gives mode 0666 an access list that lets Everyone write.
 OPEN_FOLDER = "/tmp/open"
-UNGRANT = (f'icacls "{QUILLRUN_INI}" /inheritance:d /remove:g *S-1-1-0 *S-1-5-11 *S-1-5-32-545 '
-           f'/grant *S-1-5-32-545:R' if WRAPPED else f"chmod go-w {QUILLRUN_INI}")
+def ungrant(path):
+    return (f'icacls "{path}" /inheritance:d /remove:g *S-1-1-0 *S-1-5-11 *S-1-5-32-545 '
+            f'/grant *S-1-5-32-545:R' if WRAPPED else f"chmod go-w {path}")
+
+
 ROWS["ini_others_may_write_refused"] = refused(
     case(STARTTLS_SETTINGS, modes={QUILLRUN_INI: 0o666}),
-    f"-ERR {QUILLRUN_INI}: may be written by others ({UNGRANT})\n".encode())
+    f"-ERR {QUILLRUN_INI}: may be written by others ({ungrant(QUILLRUN_INI)})\n".encode())
+# A CA file others may write would have the login sent to their server:
+# refused as quillrun.ini is, though it trusts the very server here.
+ROWS["tls_ca_file_others_may_write_refused"] = refused(
+    case(STARTTLS_SETTINGS + [f"tls_ca_file {PRIVATE_CA}"], leaf="other", modes={PRIVATE_CA: 0o666}),
+    f"-ERR {PRIVATE_CA}: may be written by others ({ungrant(PRIVATE_CA)})\n".encode())
 if not WRAPPED:
     ROWS["ini_in_a_folder_others_may_write_refused"] = refused(
         case(STARTTLS_SETTINGS, ini=f"{OPEN_FOLDER}/quillrun.ini", dirs=[OPEN_FOLDER], modes={OPEN_FOLDER: 0o777}),
@@ -372,6 +382,11 @@ if OTHERS and not WRAPPED:
              files={PRIVATE_FILE: "another secret of the caller's\n"}, modes={PRIVATE_FILE: 0o600}),
         f"-ERR No password for alice: {OTHERS}/secret-link is a link another user made "
         f"(rm {OTHERS}/secret-link)\n".encode())
+    os.symlink(f"/run/e2e/cwd/{PRIVATE_CA}", f"{OTHERS}/ca-link")
+    os.lchown(f"{OTHERS}/ca-link", OTHER_UID, OTHER_UID)
+    ROWS["tls_ca_file_linked_by_another_user_refused"] = refused(
+        case(STARTTLS_SETTINGS + [f"tls_ca_file {OTHERS}/ca-link"], leaf="other"),
+        f"-ERR {OTHERS}/ca-link: is a link another user made (rm {OTHERS}/ca-link)\n".encode())
 
 FOREIGN = "files of another user are made by real root outside the namespaces"
 LINUX_FOLDERS = "Windows judges no folder"
@@ -391,6 +406,10 @@ class Submission(table(ROWS)):
         @unittest.skip(WINE_LINKS)
         def test_password_file_linked_by_another_user_refused(self):
             pass
+
+        @unittest.skip(WINE_LINKS)
+        def test_tls_ca_file_linked_by_another_user_refused(self):
+            pass
     if OTHERS is None:
         @unittest.skip(FOREIGN)
         def test_ini_of_another_user_refused(self):
@@ -398,6 +417,10 @@ class Submission(table(ROWS)):
     if OTHERS is None and not WRAPPED:
         @unittest.skip(FOREIGN)
         def test_password_file_linked_by_another_user_refused(self):
+            pass
+
+        @unittest.skip(FOREIGN)
+        def test_tls_ca_file_linked_by_another_user_refused(self):
             pass
 
 

@@ -130,7 +130,7 @@ TEST(SendText, AClosedPeerIsASendFailureNotASignal) {
 TEST(SendText, ASpoolFileThatCannotBeReadSendsNoDot) {
   unit::ScriptedServer server{{unit::default_script()}};
   Client client = server.client();
-  ASSERT_EQ(open_session(client, "mx", 25, false, "").fault, Fault::none);
+  ASSERT_EQ(open_session(client, "mx", 25, false, {}).fault, Fault::none);
   io::BlockReader text{[](char *, std::size_t) -> long {
     errno = EIO;
     return -1;
@@ -154,8 +154,8 @@ TEST(OpenSubmission, StopsBeforeAnythingGoesThatShouldNot) {
     Fault fault;
     std::string sent;
   };
-  const Submission login{TlsMode::off, "", "u", "pw", AuthMethod::offered, {}};
-  const Submission starttls{TlsMode::starttls, "", "u", "pw", AuthMethod::offered, {}};
+  const Submission login{TlsMode::off, {}, "u", "pw", AuthMethod::offered, {}};
+  const Submission starttls{TlsMode::starttls, {}, "u", "pw", AuthMethod::offered, {}};
   Submission xoauth2 = login;
   xoauth2.auth = AuthMethod::xoauth2;
   Submission by_login = login;
@@ -308,7 +308,7 @@ TEST(OpenSubmission, StopsBeforeAnythingGoesThatShouldNot) {
     script["greeting"] = {{"220 mx\r\n"}};
     unit::ScriptedServer server{{script}};
     Client client = server.client();
-    ASSERT_EQ(open_session(client, "mx", 25, false, "").fault, Fault::none);
+    ASSERT_EQ(open_session(client, "mx", 25, false, {}).fault, Fault::none);
     client.address = platform::numeric_ipv4(row.loopback ? "127.0.0.1" : "192.0.2.1");
     Submission submission = row.submission;
     EXPECT_EQ(open_submission(client, "me", submission).outcome.fault, row.fault);
@@ -359,9 +359,9 @@ TEST(LogIn, NoReplyShowsAnyFormOfTheSecret) {
     script["EHLO"] = {{"250-mx\r\n250 AUTH PLAIN LOGIN XOAUTH2\r\n"}};
     unit::ScriptedServer server{{script}};
     Client client = server.client();
-    ASSERT_EQ(open_session(client, "mx", 25, false, "").fault, Fault::none);
+    ASSERT_EQ(open_session(client, "mx", 25, false, {}).fault, Fault::none);
     client.address = platform::numeric_ipv4("127.0.0.1");
-    Submission submission{TlsMode::off, "", user, secret, row.auth, row.renew_secret};
+    Submission submission{TlsMode::off, {}, user, secret, row.auth, row.renew_secret};
     const Outcome login = open_submission(client, "me", submission).outcome;
     ASSERT_EQ(login.fault, Fault::login_refused);
     const std::string shown = fault_text(client, login) + login.reply.text;

@@ -67,7 +67,7 @@ const char *source_name(SecretSource source) {
 // Every setting in one line, so that a row states them all at once.
 std::string described(const QuillrunIni &ini) {
   return "host=" + ini.host + " port=" + std::to_string(ini.port) +
-         " tls=" + tls_name(ini.submission.tls) + " ca=" + ini.submission.tls_ca_file +
+         " tls=" + tls_name(ini.submission.tls) + " ca=" + ini.submission.tls_ca_file.path +
          " user=" + ini.submission.user + " auth=" + auth_name(ini.submission.auth) +
          " secret=" + source_name(ini.secret_source) + ":" + ini.secret_setting;
 }

@@ -164,7 +164,7 @@ TEST(Relay, BodyOf8BitsIsDeclaredWhereTheClientDidAndTheServerOffersIt) {
     bool declared;
     std::string mail;
   };
-  const smtp::Submission login{smtp::TlsMode::off, "", "u", "pw", smtp::AuthMethod::plain, {}};
+  const smtp::Submission login{smtp::TlsMode::off, {}, "u", "pw", smtp::AuthMethod::plain, {}};
   const std::string offered = "250-mx\r\n250-8BITMIME\r\n250 AUTH PLAIN\r\n";
   const std::vector<BodyRow> rows = {
       {"declared and offered", login, offered, true, "MAIL FROM:<s@example.net> BODY=8BITMIME\r\n"},
@@ -192,7 +192,7 @@ TEST(Relay, BodyOf8BitsIsDeclaredWhereTheClientDidAndTheServerOffersIt) {
 // A kept token the server refused is renewed once: the session's next
 // connection logs in with the renewed one, not the refused one again.
 TEST(Relay, ARenewedTokenServesTheSessionsNextConnection) {
-  smtp::Submission kept{smtp::TlsMode::off, "", "u", "kept", smtp::AuthMethod::xoauth2, {}};
+  smtp::Submission kept{smtp::TlsMode::off, {}, "u", "kept", smtp::AuthMethod::xoauth2, {}};
   kept.renew_secret = [](std::string &fresh) {
     fresh = "fresh";
     return smtp::Outcome{};

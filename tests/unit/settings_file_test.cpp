@@ -127,14 +127,15 @@ TEST(ReadRegularFile, TellsWhoElseMayReachTheFileAndLeavesAnExposedSecretUnread)
 TEST(ReadRegularFile, ReadsQuillrunIniAndASecretOnlyUpToTheirLimits) {
   unit::ScratchDirectory scratch;
   const std::string path = scratch.file("large");
-  unit::write_file(path, std::string(kSettingsLimit + 4096, 'x'));
+  unit::write_file(path, std::string(kCertificatesLimit + 4096, 'x'));
   struct Row {
     Contents contents;
     std::size_t size;
   };
   std::vector<Row> rows = {
       {Contents::settings, kSettingsLimit + 1},
-      {Contents::mail_server_settings, kSettingsLimit + 4096},
+      {Contents::certificates, kCertificatesLimit + 1},
+      {Contents::mail_server_settings, kCertificatesLimit + 4096},
   };
 #ifndef _WIN32
   // On Windows the secret's rows are secret_test's, on a file closed to others.

@@ -1,11 +1,10 @@
-// The OpenSSL stream's answers to the events of Stream's contract: how the
-// server ends the stream, what follows a send that timed out, and why the
-// stream broke, in words. The server
-// is OpenSSL too, in memory behind a fake plain stream, with a certificate
-// made here.
+// The OpenSSL stream's answers to the events of Stream's contract: the
+// roots it trusts, how the server ends the stream, what follows a send that
+// timed out, and why the stream broke, in words. The server is OpenSSL too,
+// in memory behind a fake plain stream, with a certificate made here.
 #include "platform/tls.h"
 
-#include "test_files.h"
+#include "platform/tls_common.h"
 
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
@@ -124,24 +123,29 @@ private:
   Server &server_;
 };
 
-// A client stream after a finished handshake with `server` (of TLS
-// `max_version` at most; 0: the newest), or nullptr.
-std::unique_ptr<Stream> connected(Server &server, const unit::ScratchDirectory &scratch,
-                                  int max_version = 0) {
-  Owned<EVP_PKEY> key(EVP_EC_gen("P-256"));
-  Owned<X509> certificate = certificate_for(key.get());
-  const std::string ca_file = scratch.file("ca.pem");
-  unit::write_file(ca_file, pem_of(certificate.get()));
+// The handshake with `server`, which sends `certificate` (of `key`), in TLS
+// `max_version` at most (0: the newest), the client trusting `ca_pem` alone.
+TlsStart handshake(Server &server, EVP_PKEY *key, X509 *certificate, const std::string &ca_pem,
+                   int max_version = 0) {
   server.context.reset(SSL_CTX_new(TLS_server_method()));
-  SSL_CTX_use_certificate(server.context.get(), certificate.get());
-  SSL_CTX_use_PrivateKey(server.context.get(), key.get());
+  SSL_CTX_use_certificate(server.context.get(), certificate);
+  SSL_CTX_use_PrivateKey(server.context.get(), key);
   SSL_CTX_set_max_proto_version(server.context.get(), max_version);
   server.ssl.reset(SSL_new(server.context.get()));
   server.incoming = BIO_new(BIO_s_mem());
   server.outgoing = BIO_new(BIO_s_mem());
   SSL_set_bio(server.ssl.get(), server.incoming, server.outgoing);
   SSL_set_accept_state(server.ssl.get());
-  TlsStart start = start_tls(std::make_unique<FakePlain>(server), kServerName, ca_file, 1000);
+  return start_tls(std::make_unique<FakePlain>(server), kServerName, {"ca.pem", ca_pem}, 1000);
+}
+
+// A client stream after a finished handshake with `server` (of TLS
+// `max_version` at most; 0: the newest), or nullptr.
+std::unique_ptr<Stream> connected(Server &server, int max_version = 0) {
+  Owned<EVP_PKEY> key(EVP_EC_gen("P-256"));
+  Owned<X509> certificate = certificate_for(key.get());
+  TlsStart start =
+      handshake(server, key.get(), certificate.get(), pem_of(certificate.get()), max_version);
   EXPECT_EQ(start.failure, "");
   return std::move(start.stream);
 }
@@ -157,6 +161,37 @@ long receive_to_the_end(Stream &stream, std::string &text) {
   }
 }
 
+// The roots are the CA file's text as given, whatever its name: a text
+// that changes under the same name is trusted anew, never the one before.
+TEST(OpenSslStream, TrustsTheCaFileTextAlone) {
+  Owned<EVP_PKEY> key(EVP_EC_gen("P-256"));
+  Owned<X509> certificate = certificate_for(key.get());
+  Owned<EVP_PKEY> other_key(EVP_EC_gen("P-256"));
+  const std::string own = pem_of(certificate.get());
+  const std::string other = pem_of(certificate_for(other_key.get()).get());
+  struct Row {
+    const char *name;
+    std::string ca_pem;
+    std::string failure;
+  };
+  const std::vector<Row> rows = {
+      {"the server's own certificate", own, ""},
+      {"another certificate under the same name", other, kNotTrusted},
+      {"no certificate", "", "cannot read CA file ca.pem"},
+      {"a certificate that does not parse",
+       "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n",
+       "cannot read CA file ca.pem"},
+      {"the server's own once more", own, ""},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    Server server;
+    TlsStart start = handshake(server, key.get(), certificate.get(), row.ca_pem);
+    EXPECT_EQ(start.failure, row.failure);
+    EXPECT_EQ(start.stream != nullptr, row.failure.empty());
+  }
+}
+
 TEST(OpenSslStream, ABareCloseIsAnErrorAndCloseNotifyTheEnd) {
   struct Row {
     const char *name;
@@ -169,9 +204,8 @@ TEST(OpenSslStream, ABareCloseIsAnErrorAndCloseNotifyTheEnd) {
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    unit::ScratchDirectory scratch;
     Server server;
-    std::unique_ptr<Stream> client = connected(server, scratch);
+    std::unique_ptr<Stream> client = connected(server);
     ASSERT_NE(client, nullptr);
     const std::string reply = "250-queued\r\n";
     SSL_write(server.ssl.get(), reply.data(), static_cast<int>(reply.size()));
@@ -198,9 +232,8 @@ TEST(OpenSslStream, AfterASendThatTimedOutNothingMoreGoes) {
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    unit::ScratchDirectory scratch;
     Server server;
-    std::unique_ptr<Stream> client = connected(server, scratch);
+    std::unique_ptr<Stream> client = connected(server);
     ASSERT_NE(client, nullptr);
     // A part of the record goes, then the time runs out.
     server.send_room = 10;
@@ -248,9 +281,8 @@ TEST(OpenSslStream, TellsWhyItBrokeAfterTheHandshake) {
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    unit::ScratchDirectory scratch;
     Server server;
-    std::unique_ptr<Stream> client = connected(server, scratch, row.max_version);
+    std::unique_ptr<Stream> client = connected(server, row.max_version);
     ASSERT_NE(client, nullptr);
     EXPECT_EQ(client->failure(), "");
     row.fault(server);
