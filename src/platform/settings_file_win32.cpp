@@ -104,9 +104,9 @@ std::string running_account() {
   return account;
 }
 
-HANDLE open_for_reading(const std::string &path, DWORD flags) {
+HANDLE open_for_reading(const std::string &path, DWORD flags, DWORD share = kShareAll) {
   // GENERIC_READ holds READ_CONTROL, which GetSecurityInfo needs.
-  return CreateFileW(openable_path(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+  return CreateFileW(openable_path(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                      flags, nullptr);
 }
 
@@ -118,21 +118,30 @@ bool is_reparse_point(HANDLE handle) {
 
 // The file at `path`, never through a link (a reparse point) unless the
 // caller, SYSTEM or Administrators own it. The name is looked up a second
-// time to follow such a link: someone who may change the folder meanwhile
-// could put another file there, which is then judged as any other.
+// time to follow such a link, while the link judged is held open without
+// leave to delete: nobody can rename or remove it, nor the folders above
+// it, in between, so the name still leads through the link judged. A plain
+// file is held with leave to delete, as a token cache's writer needs to
+// put its new file in place while another run reads the old.
 HANDLE open_judged(const std::string &path, FileText &verdict) {
   HANDLE handle = open_for_reading(path, FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE || !is_reparse_point(handle)) return handle;
+  CloseHandle(handle);
+  handle = open_for_reading(path, FILE_FLAG_OPEN_REPARSE_POINT, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  // Replaced by a plain file meanwhile: judged as any other file.
   if (handle == INVALID_HANDLE_VALUE || !is_reparse_point(handle)) return handle;
   std::vector<unsigned char> user = running_user();
   PSECURITY_DESCRIPTOR link = security_of(handle);
   const bool trusted = link != nullptr && owned_by_trusted(link, sid_of(user));
   LocalFree(link);
-  CloseHandle(handle);
-  if (!trusted) {
+  HANDLE followed = INVALID_HANDLE_VALUE;
+  if (trusted) {
+    followed = open_for_reading(path, FILE_ATTRIBUTE_NORMAL);
+  } else {
     verdict.standing = Standing::foreign_link;
-    return INVALID_HANDLE_VALUE;
   }
-  return open_for_reading(path, FILE_ATTRIBUTE_NORMAL);
+  CloseHandle(handle);
+  return followed;
 }
 
 } // namespace
