@@ -33,10 +33,11 @@ enum class CacheUse {
 /// token the provider rotated; a new token is written to the cache with
 /// its expiry and any rotated refresh token. A cache that others may read
 /// or write, or whose folder they may write, is refused, and so is a file
-/// that is not a JSON object ("Token cache: PATH is not a token cache"):
-/// it is some other file. One that is a link another user made, one the
-/// caller may not open, or a JSON object that is no sound record or was
-/// minted for other settings is passed over and replaced. A cache that
+/// that does not begin as a JSON object does ("Token cache: PATH is not a
+/// token cache"): it is some other file (could_be_cache). One that is a
+/// link another user made, one the caller may not open, or a JSON object
+/// that is corrupt, no sound record or minted for other settings is passed
+/// over and replaced. A cache that
 /// cannot be written costs the next run a request, nothing more: the debug
 /// log says so.
 AccessToken access_token(const Grant &grant, const std::string &user, const std::string &secret,

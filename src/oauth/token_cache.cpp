@@ -78,7 +78,8 @@ std::optional<CachedToken> parse_cache_record(std::string_view text) {
 }
 
 bool could_be_cache(std::string_view text) {
-  return text.empty() || json::parse(text, nullptr, false).is_object();
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  return first == std::string_view::npos || text[first] == '{';
 }
 
 bool minted_for(const CachedToken &token, const Grant &grant, const std::string &user,

@@ -304,6 +304,9 @@ ROWS = {
     "refresh_grant_without_expiry_keeps_the_rotated_token": row(
         case(REFRESH, answers=[dict(TOKEN, expires_in=0)], form=REFRESH_FORM, secret=REFRESH_TOKEN, repeat=2),
         checks=[delivered(1, 2), requests(2), cache_holds(last_refresh_token)]),
+    "corrupt_cache_replaced": row(
+        case(CACHED, cache='{"access_token": "EwBwA8l6'),
+        checks=[delivered(1), requests(1), cache_holds(last_token)]),
     "cache_of_other_settings_replaced": row(
         case(CACHED, cache=cache_record(OTHER_TOKEN, client_id="another-client")),
         checks=[delivered(1), requests(1), cache_holds(last_token)]),

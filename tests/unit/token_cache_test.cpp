@@ -98,7 +98,7 @@ TEST(CouldBeCache, NothingOrAJsonObjectElseAnotherFileNeverReplaced) {
       {"Qx8~Zr.Pq3_kLm-9vWs7\n", false},
       {"user box@example.com\noauth2_grant client_credentials\n", false},
       {"[]", false},
-      {"{\"token\":\"cut sh", false},
+      {" \n{\"token\":\"cut sh", true},
   };
   for (const auto &[text, cache] : rows) {
     SCOPED_TRACE(text);
