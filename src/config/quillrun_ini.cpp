@@ -258,7 +258,12 @@ std::string take_line(std::string_view line, int number, QuillrunIni &ini, KeyLi
   std::string_view value = line.substr(key_end);
   value.remove_prefix(std::min(value.find_first_not_of(kBlanks), value.size()));
   const std::size_t index = key_index(name);
-  if (index == kKeyCount) return "unknown key " + unknown_key_shown(name);
+  if (index == kKeyCount) {
+    // A word alone on its line is no key at all, and may be a secret pasted
+    // there: it is never shown.
+    if (value.empty()) return "not a key and its value";
+    return "unknown key " + unknown_key_shown(name);
+  }
   if (value.empty()) return std::string(name) + " has no value";
   if (given[index] != 0) return std::string(name) + " is given twice";
   if (value.size() > kKeys[index].longest) {

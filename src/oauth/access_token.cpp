@@ -31,10 +31,10 @@ CacheRead read_cache(const std::string &path) {
   }
   std::string fault = config::exposure_fault(file.exposure, path);
   if (!fault.empty()) return {{}, "Token cache: " + fault};
-  if (file.text.size() > platform::kSettingsLimit) return {};
   // Another file of the caller's named as the cache is refused, never
-  // replaced: the cache would overwrite it.
+  // replaced, however large: the cache would overwrite it.
   if (!could_be_cache(file.text)) return {{}, "Token cache: " + path + " is not a token cache"};
+  if (file.text.size() > platform::kSettingsLimit) return {};
   return {parse_cache_record(file.text), {}};
 }
 

@@ -1,6 +1,7 @@
 #include "oauth/token_cache.h"
 
 #include "oauth/token_answer.h"
+#include "text/utf8.h"
 
 #include <nlohmann/json.hpp>
 
@@ -78,6 +79,7 @@ std::optional<CachedToken> parse_cache_record(std::string_view text) {
 }
 
 bool could_be_cache(std::string_view text) {
+  text = utf8::without_byte_order_mark(text);
   const std::size_t first = text.find_first_not_of(" \t\r\n");
   return first == std::string_view::npos || text[first] == '{';
 }

@@ -37,8 +37,9 @@ std::string cache_record(const CachedToken &token);
 /// fields missing or of the wrong type, tokens not printable ASCII).
 std::optional<CachedToken> parse_cache_record(std::string_view text);
 
-/// Whether `text` may be a token cache's: empty, or a JSON object, a record
-/// or not, whole or cut short (a cache gone corrupt is replaced). Any other
+/// Whether `text` may be a token cache's: blank, or a JSON object (after
+/// any byte order mark), a record or not, whole or cut short (a cache gone
+/// corrupt is replaced). Any other
 /// text is another file's (a password file, a quillrun.ini named by
 /// mistake), which the cache must never replace.
 bool could_be_cache(std::string_view text);

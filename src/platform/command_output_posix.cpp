@@ -98,6 +98,10 @@ bool wait_until(pid_t pid, Clock::time_point deadline, int &status) {
 
 CommandRun run_command(const std::string &command, int timeout_ms) {
   CommandRun run;
+  // An ignored SIGCHLD, which a caller's ignoring passes on across exec,
+  // has the system reap the command itself: its status would be lost, and
+  // a failing command taken for one that succeeded.
+  std::signal(SIGCHLD, SIG_DFL);
   const Clock::time_point deadline = deadline_in(std::chrono::milliseconds(timeout_ms));
   int pipe_ends[2];
   if (pipe2(pipe_ends, O_CLOEXEC) != 0) {

@@ -140,7 +140,10 @@ HANDLE open_judged(const std::string &path, FileText &verdict) {
   } else {
     verdict.standing = Standing::foreign_link;
   }
+  // The caller reads why the followed open failed: kept across the close.
+  const DWORD error = GetLastError();
   CloseHandle(handle);
+  SetLastError(error);
   return followed;
 }
 

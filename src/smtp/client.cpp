@@ -100,6 +100,9 @@ Outcome open_session(Client &client, const std::string &host, int port, bool imp
   client.port = port;
   client.pending.clear();
   client.tls.reset();
+  // A new connection has carried no secret: only what crosses this one can
+  // come back in its replies.
+  client.secrets.clear();
   Connected connected = client.connect(client.server, port);
   client.address = connected.address;
   client.stream = std::move(connected.stream);
@@ -133,7 +136,7 @@ std::string take_unasked_bytes(Client &client) {
     if (got.timed_out || got.count <= 0) return {};
     unasked.assign(chunk, static_cast<std::size_t>(got.count));
   }
-  unasked = hide_secrets(unasked, client.secrets);
+  unasked = hide_secrets_in_reply(unasked, client.secrets);
   logs::debug_log(unasked);
   return unasked;
 }
@@ -187,7 +190,7 @@ std::optional<Reply> read_reply(Client &client, std::chrono::milliseconds limit)
     // A close after part of a reply ends it; a failure or the time does not.
     if (got.count == 0 && !got.timed_out && !reply.text.empty()) end_reply(reply);
   }
-  reply.text = hide_secrets(reply.text, client.secrets);
+  reply.text = hide_secrets_in_reply(reply.text, client.secrets);
   logs::debug_log(reply.text);
   if (reply.dropped > 0) {
     logs::debug_log("[" + std::to_string(reply.dropped) + " more bytes of the reply dropped]\n");

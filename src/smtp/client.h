@@ -51,7 +51,7 @@ struct Client {
   std::string address; ///< the address connected to, 4 or 16 bytes in network order
   std::optional<platform::TlsFacts> tls; ///< once TLS is up on this connection, what it is
   /// Every form of the login's secrets as they crossed the connection:
-  /// hidden in every reply read from then on (hide_secrets).
+  /// hidden in every reply read from then on (hide_secrets_in_reply).
   std::vector<std::string> secrets;
 };
 
@@ -124,7 +124,7 @@ Outcome send_text(Client &client, io::BlockReader &text, const std::string &text
 void quit(Client &client);
 
 /// The next whole reply, waiting at most `limit` for it, with the secret
-/// hidden (hide_secrets); logged so, up to what the reply keeps. When the
+/// hidden (hide_secrets_in_reply); logged so, up to what the reply keeps. When the
 /// server closes after part of a reply, that part is the reply. Nothing
 /// when no byte came, the connection failed, or the time ran out (what came
 /// of it is logged).

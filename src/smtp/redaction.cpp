@@ -53,39 +53,58 @@ void mark_words(std::string_view text, std::string_view form, Marks &secret) {
   }
 }
 
-// RFC 5321 4.2: each line of a reply starts with the code and a blank or
-// "-". A line that does not is text a secret may start.
+// RFC 5321 4.2: each line of a reply starts with the code, then a blank,
+// "-" or the line's end. A line that does not is text a secret may start.
 bool starts_with_code(std::string_view line) {
-  return line.size() >= 4 && ascii::is_digit(line[0]) && ascii::is_digit(line[1]) &&
-         ascii::is_digit(line[2]) && (line[3] == ' ' || line[3] == '-');
+  return line.size() >= 3 && ascii::is_digit(line[0]) && ascii::is_digit(line[1]) &&
+         ascii::is_digit(line[2]) &&
+         (line.size() == 3 || line[3] == ' ' || line[3] == '-' || line[3] == '\r' ||
+          line[3] == '\n');
 }
 
 void keep_codes(std::string_view text, Marks &secret) {
   for (std::size_t at = 0; at != std::string_view::npos;) {
-    if (starts_with_code(text.substr(at))) mark(secret, at, 4, false);
+    if (starts_with_code(text.substr(at))) {
+      mark(secret, at, std::min<std::size_t>(4, text.size() - at), false);
+    }
     at = text.find('\n', at);
     if (at != std::string_view::npos) ++at;
   }
 }
 
-} // namespace
-
-std::string hide_secrets(std::string_view text, const std::vector<std::string> &forms) {
+Marks marked(std::string_view text, const std::vector<std::string> &forms) {
   Marks secret(text.size(), false);
   mark_runs(text, forms, secret);
   for (const std::string &form : forms) {
     if (!form.empty() && form.size() < kRun) mark_words(text, form, secret);
   }
-  keep_codes(text, secret);
-  std::string shown;
+  return secret;
+}
+
+std::string shown(std::string_view text, const Marks &secret) {
+  std::string kept;
   for (std::size_t at = 0; at < text.size(); ++at) {
     if (!secret[at]) {
-      shown += text[at];
+      kept += text[at];
     } else if (at == 0 || !secret[at - 1]) {
-      shown += kHidden;
+      kept += kHidden;
     }
   }
-  return shown;
+  return kept;
+}
+
+} // namespace
+
+std::string hide_secrets(std::string_view text, const std::vector<std::string> &forms) {
+  if (forms.empty()) return std::string(text);
+  return shown(text, marked(text, forms));
+}
+
+std::string hide_secrets_in_reply(std::string_view text, const std::vector<std::string> &forms) {
+  if (forms.empty()) return std::string(text);
+  Marks secret = marked(text, forms);
+  keep_codes(text, secret);
+  return shown(text, secret);
 }
 
 } // namespace smtp

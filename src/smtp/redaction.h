@@ -11,12 +11,16 @@
 
 namespace smtp {
 
-/// `text` (a server's replies, line ends included) with each run of 8 bytes
-/// or more that lies within one of `forms`, and each shorter form where it
-/// stands as a word (no letter or digit next to it), shown as one
-/// "<hidden>". A reply code that starts a line (three digits and a blank or
-/// "-") is kept as sent: it steers the dialogue and says nothing of a
-/// secret. Time linear in the sizes of `text` and `forms`.
+/// `text` with each run of 8 bytes or more that lies within one of `forms`,
+/// and each shorter form where it stands as a word (no letter or digit next
+/// to it), shown as one "<hidden>". Time linear in the sizes of `text` and
+/// `forms`.
 std::string hide_secrets(std::string_view text, const std::vector<std::string> &forms);
+
+/// hide_secrets for a server's replies, line ends included: a reply code
+/// that starts a line (three digits, then a blank, "-" or the line's end)
+/// is kept as sent, since it steers the dialogue and says nothing of a
+/// secret.
+std::string hide_secrets_in_reply(std::string_view text, const std::vector<std::string> &forms);
 
 } // namespace smtp

@@ -339,6 +339,11 @@ ROWS = {
         failed(CACHED, TOKEN, cache=CLIENT_SECRET + "\n"),
         f"-ERR Token cache: {CACHE} is not a token cache\n".encode(), 1,
         [requests(0), lambda t, r: t.assertEqual(r.texts[CACHE], (CLIENT_SECRET + "\n").encode())], []),
+    # Past the size of any record quillrun writes, and still someone's file.
+    "large_file_not_a_cache_refused": row(
+        failed(CACHED, TOKEN, cache="line of a large file\n" * 5000),
+        f"-ERR Token cache: {CACHE} is not a token cache\n".encode(), 1,
+        [requests(0), lambda t, r: t.assertEqual(r.texts[CACHE], ("line of a large file\n" * 5000).encode())], []),
     "endpoint_untrusted": row(failed(CLIENT_CREDENTIALS, TOKEN, leaf="other"),
                               TLS_FAILED + b"certificate not trusted\n", 1, [requests(0)], []),
     "endpoint_for_another_name": row(

@@ -134,7 +134,7 @@ TEST(ParseQuillrunIni, AnUnknownKeyOrABadValueNamesTheFileTheLineAndTheKey) {
   const std::vector<Row> rows = {
       {"a misspelt key", "user alice\npasword_file /etc/pw\n",
        "/etc/quillrun.ini line 2: unknown key pasword_file"},
-      {"an unclosed section", "[smtp\n", "/etc/quillrun.ini line 1: unknown key [smtp"},
+      {"an unclosed section", "[smtp\n", "/etc/quillrun.ini line 1: not a key and its value"},
       {"lines counted past comments, CR LF and blank lines", "# x\r\n\r\n[s]\r\nport x\r\n",
        "/etc/quillrun.ini line 4: port must be a number from 1 to 65535"},
       {"port 0", "port 0\n", "/etc/quillrun.ini line 1: port must be a number from 1 to 65535"},
@@ -167,11 +167,16 @@ TEST(ParseQuillrunIni, AnUnknownKeyOrABadValueNamesTheFileTheLineAndTheKey) {
            std::to_string(platform::kLongestPath) + " bytes"},
       {"a long unknown key", std::string(1000, 'k') + " v\n",
        "/etc/quillrun.ini line 1: unknown key " + std::string(200, 'k') + "..."},
-      // The value written onto its key may be the secret: never shown.
-      {"a key and its value joined by =", "log_file /var/log/q\npassword=hunter2\n",
+      // The value written onto its key, or a word alone, may be the secret:
+      // never shown.
+      {"a key and its value joined by =", "log_file /var/log/q\npassword= hunter2\n",
        "/etc/quillrun.ini line 2: unknown key password=..."},
-      {"a key and its value joined by :", "password:hunter2\n",
+      {"a key and its value joined by :", "password:hunter2 x\n",
        "/etc/quillrun.ini line 1: unknown key password:..."},
+      {"a secret alone on its line", "hunter2secret\n",
+       "/etc/quillrun.ini line 1: not a key and its value"},
+      {"a no-break space for a blank", "password\xC2\xA0hunter2\n",
+       "/etc/quillrun.ini line 1: not a key and its value"},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);

@@ -17,7 +17,7 @@ std::vector<std::string> forms_of(const std::string &secret) {
           base64(secret), base64("alice"), secret};
 }
 
-TEST(HideSecrets, EveryStretchOfAFormButTheReplyCodes) {
+TEST(HideSecretsInReply, EveryStretchOfAFormButTheReplyCodes) {
   const std::vector<std::string> password = forms_of("hunter2-Secret");
   const std::string plain = password[0]; // AGFsaWNlAGh1bnRlcjItU2VjcmV0
   struct Row {
@@ -41,11 +41,19 @@ TEST(HideSecrets, EveryStretchOfAFormButTheReplyCodes) {
        "535-<hidden>\r\n535 <hidden>\r\n"},
       {"a short secret only where it stands as a word", "535 5.7.8 AUTH PLAIN A\r\n", forms_of("A"),
        "535 5.7.8 AUTH PLAIN <hidden>\r\n"},
+      {"a code alone on its line, the secret its very digits", "250\r\n", forms_of("250"),
+       "250\r\n"},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(hide_secrets(row.text, row.forms), row.shown);
+    EXPECT_EQ(hide_secrets_in_reply(row.text, row.forms), row.shown);
   }
+}
+
+// Text that is no SMTP reply (a token endpoint's words) has no code to keep.
+TEST(HideSecrets, EveryStretchOfAFormInTextOfNoReply) {
+  EXPECT_EQ(hide_secrets("123-456-789 is not valid", {"123-456-789"}), "<hidden> is not valid");
+  EXPECT_EQ(hide_secrets("client_secret=pw7&x", {"pw7"}), "client_secret=<hidden>&x");
 }
 
 } // namespace

@@ -254,6 +254,18 @@ TEST(RunCommand, NeverSeesQuillrunsStandardInputNorWritesOnItsStandardError) {
   EXPECT_EQ(unit::read_file(errors), "");
 }
 
+// A caller that ignores SIGCHLD passes that on across exec: the system
+// would then reap the command itself, and a failing one pass for a success.
+TEST(RunCommand, AFailureIsOneWhateverTheCallerDidWithSigchld) {
+  struct sigaction ignored {};
+  ignored.sa_handler = SIG_IGN;
+  struct sigaction before {};
+  sigaction(SIGCHLD, &ignored, &before);
+  const platform::CommandRun run = platform::run_command("echo oops; exit 3", 10000);
+  sigaction(SIGCHLD, &before, nullptr);
+  EXPECT_EQ(run.exit_status, 3);
+}
+
 // Alive and not yet a zombie waiting to be reaped.
 bool running(pid_t pid) {
   std::string stat = unit::read_file("/proc/" + std::to_string(pid) + "/stat");

@@ -99,6 +99,8 @@ TEST(CouldBeCache, NothingOrAJsonObjectElseAnotherFileNeverReplaced) {
       {"user box@example.com\noauth2_grant client_credentials\n", false},
       {"[]", false},
       {" \n{\"token\":\"cut sh", true},
+      {"\xEF\xBB\xBF{}", true},
+      {"\n", true},
   };
   for (const auto &[text, cache] : rows) {
     SCOPED_TRACE(text);
