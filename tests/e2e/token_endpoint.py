@@ -111,6 +111,21 @@ def response(status, reason, headers, body, chunked=False):
     return head.encode("latin-1") + body
 
 
+def serve_each(sock, serve, threads, accepted=lambda: None):
+    """Accepts connections on `sock` until it is closed, each one served by
+    `serve` on a thread of its own, kept in `threads`; `accepted` is told of
+    each."""
+    while True:
+        try:
+            conn, _ = sock.accept()
+        except OSError:
+            return
+        accepted()
+        t = threading.Thread(target=serve, args=(conn,), daemon=True)
+        threads.append(t)
+        t.start()
+
+
 class TokenEndpoint:
     def __init__(self, script, cert, key):
         self.script = script
@@ -126,23 +141,16 @@ class TokenEndpoint:
         self.context.sni_callback = lambda ssl_object, name, _: self.record["sni"].append(name)
         self.sock = socket.create_server(("127.0.0.1", script["port"]))
         self.threads = []
-        threading.Thread(target=self._accept, daemon=True).start()
+        threading.Thread(target=serve_each, args=(self.sock, self._serve, self.threads, self._accepted),
+                         daemon=True).start()
 
     def accepts(self, token):
         """Whether the mail server takes `token` for XOAUTH2."""
         minted = self.record["minted"]
         return {"last": minted[-1:], "any": minted, "none": []}[self.script.get("accept", "last")].count(token) > 0
 
-    def _accept(self):
-        while True:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            self.record["connections"] += 1
-            t = threading.Thread(target=self._serve, args=(conn,), daemon=True)
-            self.threads.append(t)
-            t.start()
+    def _accepted(self):
+        self.record["connections"] += 1
 
     def _serve(self, conn):
         try:
@@ -244,17 +252,7 @@ class ConnectProxy:
         self.heads = []
         self.sock = socket.create_server(("127.0.0.1", port))
         self.threads = []
-        threading.Thread(target=self._accept, daemon=True).start()
-
-    def _accept(self):
-        while True:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            t = threading.Thread(target=self._serve, args=(conn,), daemon=True)
-            self.threads.append(t)
-            t.start()
+        threading.Thread(target=serve_each, args=(self.sock, self._serve, self.threads), daemon=True).start()
 
     def _serve(self, conn):
         conn.settimeout(40)
