@@ -244,7 +244,7 @@ def check_row(t: unittest.TestCase, row: Row, r):
     else:
         t.assertEqual(r.stdout, row.stdout)
     if row.status is not ANY:
-        t.assertEqual(r.status, row.status, f"stdout: {r.stdout!r}")
+        t.assertEqual(r.status, row.status, f"stdout: {r.stdout!r}, stderr: {r.stderr!r}")
     if row.commands == []:
         t.assertEqual(r.sessions, [], "the program was not to connect")
     elif row.commands is not None:
