@@ -27,7 +27,8 @@
 #  - the caller's USERNAME is carried past Wine, which lays the session's
 #    registry environment over it, in QUILLRUN_CALLER_USERNAME ("set:VALUE"
 #    or "unset"), for the end-to-end launcher to hand on exactly.
-# Outside a private user namespace nothing is mounted.
+# Outside a private user namespace nothing is mounted; a run without
+# --private-prefix enters one of its own and then runs as with it.
 set -eu
 
 : "${WINEPREFIX:?WINEPREFIX must name the Wine prefix}"
@@ -102,6 +103,15 @@ case "${1:-}" in
   ;;
 *)
   prepare
+  # A Wine server writes the registry back into its prefix as it exits, and
+  # the end-to-end cases lay their overlays over the shared prefix meanwhile:
+  # a lower layer that changes under an overlay gives undefined results (a
+  # case's Wine fails to start). So every other run, the unit tests' among
+  # them, gets private namespaces and an overlay of its own as well.
+  if ! in_private_user_namespace; then
+    exec unshare --user --map-root-user --mount /bin/sh -c \
+      'mount -t tmpfs tmpfs /run && exec /bin/sh "$0" --private-prefix "$@"' "$0" "$@"
+  fi
   ;;
 esac
 

@@ -239,12 +239,13 @@ class Row:
 def check_row(t: unittest.TestCase, row: Row, r):
     if isinstance(r, Exception):
         raise r
+    run = f"status {r.status}, stderr {r.stderr!r}, commands {r.commands!r}"
     if isinstance(row.stdout, re.Pattern):
-        t.assertRegex(r.stdout, row.stdout)
+        t.assertRegex(r.stdout, row.stdout, run)
     else:
-        t.assertEqual(r.stdout, row.stdout)
+        t.assertEqual(r.stdout, row.stdout, run)
     if row.status is not ANY:
-        t.assertEqual(r.status, row.status, f"stdout: {r.stdout!r}, stderr: {r.stderr!r}")
+        t.assertEqual(r.status, row.status, f"stdout {r.stdout!r}, {run}")
     if row.commands == []:
         t.assertEqual(r.sessions, [], "the program was not to connect")
     elif row.commands is not None:

@@ -95,7 +95,7 @@ TEST(EndRunOnInterrupt, EverySignalThatWouldEndTheRunRemovesTheFileAndExitsWithT
 #endif
 
 TEST(AbandonRun, RemovesTheFileAndExitsWithStatusOne) {
-  unit::ScratchDirectory scratch;
+  unit::ScratchDirectory scratch("quillrun-unit-abandon-run");
   const std::string path = scratch.file("spool");
   EXPECT_EXIT(
       {

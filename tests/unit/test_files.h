@@ -12,9 +12,15 @@ namespace unit {
 /// A fresh directory under the system's temporary directory, removed with
 /// everything in it when the object goes.
 struct ScratchDirectory {
-  std::filesystem::path path = std::filesystem::temp_directory_path() /
-                               ("quillrun-unit-" + std::to_string(std::random_device()()));
-  ScratchDirectory() { std::filesystem::create_directory(path); }
+  std::filesystem::path path;
+  ScratchDirectory()
+      : ScratchDirectory("quillrun-unit-" + std::to_string(std::random_device()())) {}
+  /// A directory of a fixed name: a death test that runs in a new process
+  /// (on Windows) runs the test's body again there, so both must agree.
+  explicit ScratchDirectory(const std::string &name)
+      : path(std::filesystem::temp_directory_path() / name) {
+    std::filesystem::create_directory(path);
+  }
   ~ScratchDirectory() {
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
