@@ -11,18 +11,21 @@ tools/install-deps.sh
 tools/fetch-mail-servers.sh
 cmake --workflow --preset native
 stamp "native tree done"
-# The Windows tree's tests and the package test mostly wait for Wine: they
-# run beside the sanitizer and fuzzing trees, their output shown at the end.
-beside_log=$(mktemp)
-trap 'rm -f "$beside_log"' EXIT
+# The Windows tree's tests and the package test mostly wait for Wine, and
+# the fuzzing tree is short: both run beside the sanitizer tree, their output
+# shown at the end.
+beside_logs=$(mktemp -d)
+trap 'rm -rf "$beside_logs"' EXIT
 { cmake --workflow --preset windows && stamp "Windows tree done" &&
-  tools/package-test.sh build build-win && stamp "package test done"; } >"$beside_log" 2>&1 &
-beside=$!
+  tools/package-test.sh build build-win && stamp "package test done"; } >"$beside_logs/windows" 2>&1 &
+windows=$!
+{ cmake --workflow --preset fuzz && stamp "fuzzing tree done"; } >"$beside_logs/fuzz" 2>&1 &
+fuzz=$!
 cmake --workflow --preset sanitize
 stamp "sanitized tree done"
-cmake --workflow --preset fuzz
-stamp "fuzzing tree done"
-beside_status=0
-wait "$beside" || beside_status=$?
-cat "$beside_log"
-exit "$beside_status"
+status=0
+wait "$fuzz" || status=$?
+cat "$beside_logs/fuzz"
+wait "$windows" || status=$?
+cat "$beside_logs/windows"
+exit "$status"
