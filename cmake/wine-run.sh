@@ -105,9 +105,9 @@ case "${1:-}" in
   prepare
   # A Wine server writes the registry back into its prefix as it exits, and
   # the end-to-end cases lay their overlays over the shared prefix meanwhile:
-  # a lower layer that changes under an overlay gives undefined results (a
-  # case's Wine fails to start). So every other run, the unit tests' among
-  # them, gets private namespaces and an overlay of its own as well.
+  # a lower layer that changes under an overlay gives undefined results, and
+  # a case's Wine may then fail to start. So every other run, the unit tests'
+  # among them, gets private namespaces and an overlay of its own as well.
   if ! in_private_user_namespace; then
     exec unshare --user --map-root-user --mount /bin/sh -c \
       'mount -t tmpfs tmpfs /run && exec /bin/sh "$0" --private-prefix "$@"' "$0" "$@"
