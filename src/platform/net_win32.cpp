@@ -90,7 +90,6 @@ std::optional<std::string> address_bytes(const std::string &text, std::size_t si
 // getaddrinfo's failures are themselves Windows Sockets codes.
 Resolved resolve(const std::string &name) {
   Lookup lookup = look_up(name);
-  // Winsock's getaddrinfo returns a Windows Sockets code itself.
   if (lookup.failed != 0) return {{}, lookup.failed};
   return {std::move(lookup.addresses), 0};
 }
