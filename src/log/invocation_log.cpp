@@ -2,6 +2,7 @@
 
 #include "log/log_folder.h"
 #include "platform/named_file.h"
+#include "text/ascii.h"
 
 #include <cstdio>
 
@@ -16,7 +17,7 @@ void append_escaped(std::string_view text, std::string &record) {
       record += "\\r";
     } else if (c == '\n') {
       record += "\\n";
-    } else if (byte < 0x20 || byte == 0x7F) {
+    } else if (ascii::is_control(c)) {
       record += "\\x";
       record += kHex[byte >> 4];
       record += kHex[byte & 0xF];

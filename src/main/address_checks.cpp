@@ -1,6 +1,7 @@
 #include "main/address_checks.h"
 
 #include "intake/address.h"
+#include "text/ascii.h"
 
 #include <algorithm>
 
@@ -25,8 +26,7 @@ std::optional<std::string_view> refusal(std::string_view address, std::size_t ma
 // Any control byte, not only CR and LF: a tab or an escape has no place in a
 // display name either (RFC 5322 3.2.3, 3.2.4).
 bool has_control_byte(std::string_view text) {
-  return std::any_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+  return std::any_of(text.begin(), text.end(), ascii::is_control);
 }
 
 } // namespace

@@ -22,7 +22,7 @@ constexpr std::size_t kLongestErrorText = 300;
 std::string shown(const std::string &text, const std::vector<std::string> &secrets) {
   std::string kept;
   for (char c : smtp::hide_secrets(text, secrets)) {
-    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) kept += c;
+    if (!ascii::is_control(c)) kept += c;
   }
   if (kept.size() <= kLongestErrorText) return kept;
   std::size_t cut = kLongestErrorText;

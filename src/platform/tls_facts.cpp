@@ -64,11 +64,4 @@ std::string expiry_text(std::int64_t expires, std::time_t now) {
          (left == 1 ? " day left)" : " days left)");
 }
 
-std::string printable(std::string text) {
-  for (char &c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-  }
-  return text;
-}
-
 } // namespace platform

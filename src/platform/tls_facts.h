@@ -31,8 +31,4 @@ std::int64_t utc_seconds(int year, int month, int day, int hour, int minute, int
 /// from `now` until then ("1 day left"; none left once it has passed).
 std::string expiry_text(std::int64_t expires, std::time_t now);
 
-/// `text` with every control byte (below 0x20, and 0x7F) as "?", so that
-/// what a certificate says stays on its own line.
-std::string printable(std::string text);
-
 } // namespace platform

@@ -6,6 +6,7 @@
 
 #include "platform/deadline.h"
 #include "platform/tls_common.h"
+#include "text/ascii.h"
 
 #include <glob.h>
 #include <openssl/err.h>
@@ -380,7 +381,7 @@ std::string issuer_text(const X509_NAME *issuer) {
   const long size = BIO_get_mem_data(text, &bytes);
   std::string printed(bytes, static_cast<std::size_t>(std::max(size, 0L)));
   BIO_free(text);
-  return printable(std::move(printed));
+  return ascii::printable(std::move(printed));
 }
 
 std::int64_t expiry_of(const X509 *certificate) {

@@ -2,6 +2,7 @@
 
 #include "platform/text_win32.h"
 #include "platform/tls_common.h"
+#include "text/ascii.h"
 
 // Only for SECURITY_FLAG_IGNORE_UNKNOWN_CA, a flag of the SSL policy.
 #include <wininet.h>
@@ -118,7 +119,7 @@ std::string issuer_text(PCCERT_CONTEXT certificate) {
   std::wstring text(size, L'\0');
   CertNameToStrW(X509_ASN_ENCODING, issuer, kForm, text.data(), size);
   text.resize(size > 0 ? size - 1 : 0);
-  return printable(utf8_text(text));
+  return ascii::printable(utf8_text(text));
 }
 
 std::int64_t expiry_of(PCCERT_CONTEXT certificate) {

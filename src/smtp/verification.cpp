@@ -5,6 +5,7 @@
 #include "platform/tls_facts.h"
 #include "smtp/auth.h"
 #include "smtp/judgement.h"
+#include "text/ascii.h"
 
 #include <optional>
 
@@ -30,7 +31,7 @@ std::string offers_line(const std::vector<std::string> &extensions) {
   std::string line = "Offers: ";
   for (const std::string &extension : extensions) {
     if (&extension != &extensions.front()) line += ", ";
-    line += platform::printable(extension);
+    line += ascii::printable(extension);
   }
   return line + "\n";
 }
@@ -39,7 +40,7 @@ std::string verdict_line(std::string_view role, bool accepted, std::string_view 
                          const Reply &reply) {
   std::string line = verdict(role, accepted, address, reply);
   line.pop_back();
-  return platform::printable(std::move(line)) + "\n";
+  return ascii::printable(std::move(line)) + "\n";
 }
 
 // The check promises that a delivery would go: a step counts as accepted

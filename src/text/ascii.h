@@ -1,6 +1,7 @@
 // ASCII character tests for protocol text, independent of the C locale.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace ascii {
@@ -9,6 +10,21 @@ inline constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 inline constexpr bool is_letter_or_digit(char c) {
   return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+/// A C0 control byte (below 0x20) or DEL (0x7F): what moves a terminal's
+/// cursor or ends a line, never text to show or to keep in a field.
+inline constexpr bool is_control(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || c == '\x7f';
+}
+
+/// `text` with every control byte as "?", so that text from the other end
+/// (a certificate, a server's words) stays on the line it is shown on.
+inline std::string printable(std::string text) {
+  for (char &c : text) {
+    if (is_control(c)) c = '?';
+  }
+  return text;
 }
 
 /// A-Z become a-z; every other byte, those above 127 included, stays.
