@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -110,13 +109,10 @@ const char *grant_name(GrantType type) {
   return type == GrantType::client_credentials ? "client_credentials" : "refresh_token";
 }
 
-// Each secret the request carries, as it is and as the form encodes it, the
-// longest first: an endpoint or a proxy may quote the request in its answer.
+// Each secret the request carries, as it is and as the form encodes it: an
+// endpoint or a proxy may quote the request in its answer.
 std::vector<std::string> sent_secrets(const Grant &grant, const std::string &secret) {
-  std::vector<std::string> forms = {secret, form_encoded(secret), grant.client_secret,
-                                    form_encoded(grant.client_secret)};
-  std::ranges::sort(forms, std::greater{}, &std::string::size);
-  return forms;
+  return {secret, form_encoded(secret), grant.client_secret, form_encoded(grant.client_secret)};
 }
 
 } // namespace
