@@ -7,12 +7,15 @@ Bytes fields come back as bytes; the server record keeps its own keys (see
 smtp_script.Session, real_server.Recorder) with byte values.
 """
 
+import atexit
 import dataclasses
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
+import tempfile
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
@@ -46,6 +49,24 @@ def address_space(limit):
     """An address-space limit for a case, or None where one cannot apply:
     Wine and AddressSanitizer reserve far more address space than they use."""
     return None if WRAPPED or SANITIZED else limit
+
+
+# Files of another user: made before the namespaces, by real root, outside
+# the sandbox's tmpfs; inside, where root alone is mapped, their owner shows
+# as nobody (to Wine as well).
+OTHER_UID = 12345
+FOREIGN = "files of another user are made by real root outside the namespaces"
+
+
+def others_folder(prefix):
+    """A folder under /var/tmp for files of OTHER_UID's, open to all to read
+    and removed at exit; None unless this runs as real root."""
+    if os.geteuid() != 0:
+        return None
+    folder = tempfile.mkdtemp(prefix=prefix, dir="/var/tmp")
+    atexit.register(shutil.rmtree, folder, ignore_errors=True)
+    os.chmod(folder, 0o755)
+    return folder
 
 
 def wire(*lines):

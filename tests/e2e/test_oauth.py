@@ -15,19 +15,17 @@ output or error or in either log, and that nothing but the cache is left
 beside them.
 """
 
-import atexit
 import base64
 import json
 import os
 import re
-import shutil
-import tempfile
 import time
 import unittest
 
 import pki
 from token_endpoint import form_encoded
-from harness import FROM, GREETING, HOST, QUILLRUN_INI, SENDER, WRAPPED, Case, Row, table, wire
+from harness import (FOREIGN, FROM, GREETING, HOST, OTHER_UID, QUILLRUN_INI, SENDER, WRAPPED, Case, Row,
+                     others_folder, table, wire)
 
 MSG = b"Subject: s\n\nhi\n"
 MAILBOX = "alice@example.org"  # the XOAUTH2 user
@@ -368,16 +366,10 @@ if not WRAPPED:
         failed(CACHED, TOKEN, cache=cache_record(STALE_TOKEN), cache_mode=0o644),
         f"-ERR Token cache: {CACHE} may be read by others (chmod 600 {CACHE}, or chmod 640 {CACHE} with the web server's group)\n".encode(), 1, [requests(0)], [])
 
-# A link of another user's where the cache goes: made before the namespaces,
-# by real root, outside the sandbox's tmpfs; inside, where root alone is
-# mapped, its owner shows as nobody. It points at a private file of the
-# caller's, which must come through unwritten.
-OTHER_UID = 12345
-OTHERS = None
-if os.geteuid() == 0 and not WRAPPED:
-    OTHERS = tempfile.mkdtemp(prefix="quillrun-e2e-oauth-", dir="/var/tmp")
-    atexit.register(shutil.rmtree, OTHERS, ignore_errors=True)
-    os.chmod(OTHERS, 0o755)
+# A link of another user's where the cache goes (others_folder). It points
+# at a private file of the caller's, which must come through unwritten.
+OTHERS = None if WRAPPED else others_folder("quillrun-e2e-oauth-")
+if OTHERS:
     os.symlink(f"/run/e2e/cwd/{PRIVATE_FILE}", f"{OTHERS}/{CACHE}")
     os.lchown(f"{OTHERS}/{CACHE}", OTHER_UID, OTHER_UID)
 
@@ -402,7 +394,6 @@ if os.geteuid() == 0 and not WRAPPED:
         checks=[delivered(1), requests(1), cache_holds(last_token, path=UNREADABLE)])
 
 WINE_MODES = "the permission bits of the cache are the Linux rule; Wine has no access lists of its own"
-FOREIGN = "files of another user are made by real root outside the namespaces"
 WINE_LINKS = "Wine opens a Linux link as its target, never as a reparse point"
 
 

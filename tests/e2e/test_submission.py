@@ -14,16 +14,13 @@ which both OpenSSL and Wine's crypt32 read. In the Windows tree this runs
 against quillrun.exe under Wine, which finds quillrun.ini through QUILLRUN_INI.
 """
 
-import atexit
 import base64
 import os
-import shutil
-import tempfile
 import unittest
 
 import pki
-from harness import (CLIENT, FROM, GREETING, HOST, QUILLRUN_INI, SENDER, TEXT, WRAPPED, Case, Row, address_space,
-                     relayed, table, traced, wire)
+from harness import (CLIENT, FOREIGN, FROM, GREETING, HOST, OTHER_UID, QUILLRUN_INI, SENDER, TEXT, WRAPPED, Case,
+                     Row, address_space, others_folder, relayed, table, traced, wire)
 
 MSG = b"Subject: s\n\nhi\n"
 PAYLOAD = wire(b"Subject: s", FROM, b"To: <a@b>", b"")  # MSG as sent after DATA, up to its body
@@ -356,16 +353,10 @@ if not WRAPPED:
         f"-ERR {OPEN_FOLDER}/quillrun.ini: is in a folder others may write "
         f"(chmod go-w {OPEN_FOLDER}, or chmod +t {OPEN_FOLDER})\n".encode())
 
-# Files of another user: made before the namespaces, by real root, outside
-# the sandbox's tmpfs; inside, where root alone is mapped, their owner shows
-# as nobody (to Wine as well). The link points at a private file of the
-# caller's in the case. Wine names its account by SID alone.
-OTHER_UID = 12345
-OTHERS = None
-if os.geteuid() == 0:
-    OTHERS = tempfile.mkdtemp(prefix="quillrun-e2e-others-", dir="/var/tmp")
-    atexit.register(shutil.rmtree, OTHERS, ignore_errors=True)
-    os.chmod(OTHERS, 0o755)
+# Files of another user (others_folder). The link points at a private file
+# of the caller's in the case. Wine names its account by SID alone.
+OTHERS = others_folder("quillrun-e2e-others-")
+if OTHERS:
     with open(f"{OTHERS}/quillrun.ini", "w") as f:
         f.write("".join(s + "\n" for s in STARTTLS_SETTINGS))
     os.chown(f"{OTHERS}/quillrun.ini", OTHER_UID, OTHER_UID)
@@ -388,7 +379,6 @@ if OTHERS and not WRAPPED:
         case(STARTTLS_SETTINGS + [f"tls_ca_file {OTHERS}/ca-link"], leaf="other"),
         f"-ERR {OTHERS}/ca-link: is a link another user made (rm {OTHERS}/ca-link)\n".encode())
 
-FOREIGN = "files of another user are made by real root outside the namespaces"
 LINUX_FOLDERS = "Windows judges no folder"
 WINE_LINKS = "Wine opens a Linux link as its target, never as a reparse point; owned_by_trusted has unit rows"
 
